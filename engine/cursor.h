@@ -1,0 +1,32 @@
+// Cursor records, their Python-facing tuple form, and child collection.
+#pragma once
+
+#include <clang-c/Index.h>
+
+#include <array>
+#include <cstdint>
+#include <tuple>
+#include <vector>
+
+namespace astsieve {
+
+// (kind, xdata, [data0, data1, data2]): the form in which a cursor crosses
+// the Python boundary.
+using CursorTuple = std::tuple<std::int64_t, std::int64_t, std::array<std::uint64_t, 3>>;
+
+// kind and xdata keep their low 32 bits (read as signed); data words are
+// copied bit for bit.
+CXCursor from_cursor_tuple(const CursorTuple& tuple) noexcept;
+
+// kind and xdata are sign-extended; data words are copied bit for bit.
+CursorTuple to_cursor_tuple(const CXCursor& cursor) noexcept;
+
+// The direct children of `cursor` in libclang's visiting order. Throws
+// std::runtime_error if libclang reports a null child, std::bad_alloc if the
+// array cannot grow. No exception ever crosses libclang's own frames.
+std::vector<CXCursor> collect_children(const CXCursor& cursor);
+
+// Message of the error raised for a null child.
+inline constexpr const char* kNullChildMessage = "FIXME: Document this assertion in API";
+
+}  // namespace astsieve

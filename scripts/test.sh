@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Sets up (scripts/setup.sh), then runs every test: the C++ suite through
+# CTest and the Python suite through pytest. Pass --sanitize to run the C++
+# suite built with AddressSanitizer and UndefinedBehaviorSanitizer instead.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build_dir=build/tests
+cmake_args=()
+if [ "${1:-}" = "--sanitize" ]; then
+  build_dir=build/sanitize
+  cmake_args+=(-DASTSIEVE_SANITIZE=ON)
+fi
+
+scripts/setup.sh
+
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DASTSIEVE_BUILD_MODULE=OFF -DASTSIEVE_BUILD_TESTS=ON "${cmake_args[@]}" >/dev/null
+cmake --build "$build_dir"
+ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)"
+
+# pytest exits 5 when it collected no test; that is a failure here too.
+.venv/bin/python -m pytest -q tests/python
