@@ -89,8 +89,10 @@ def test_subtrees_and_children_of_every_cursor_match_oracle(scenario):
     for pattern in patterns[:3]:
         for cursor in cursors:
             value = cursor_tuple(cursor)
-            assert astsieve.update_path_lineno(value, pattern, main) == oracle.update_path_lineno(cursor, pattern, main)
-            assert astsieve.get_path_to_nodes(value, pattern, main) == oracle.get_path_to_nodes(cursor, pattern, main)
+            subtree = astsieve.update_path_lineno(value, pattern, main)
+            assert subtree == oracle.update_path_lineno(cursor, pattern, main)
+            children = astsieve.get_path_to_nodes(value, pattern, main)
+            assert children == oracle.get_path_to_nodes(cursor, pattern, main)
 
 
 def test_returned_tuples_are_the_cursors_they_stand_for(cindex, scenario):
@@ -140,14 +142,17 @@ def test_system_header_patterns_split_the_files(parse, tmp_path):
 def test_same_line_declarations_stand_last_first_with_their_descendants(cindex, parse, tmp_path):
     unit = parse({"m.c": "int a1; int a2 = 3;\nint b;\n"}, "m.c")
     main = str(tmp_path / "m.c")
-    result = astsieve.get_path_to_lineno_to_nodes(handle_of(unit), "", main)
-    spell = lambda nodes: [(cursor_from_tuple(cindex, v, unit).kind.name, cursor_from_tuple(cindex, v, unit).spelling) for v in nodes]
-    assert spell(result[main][1]) == [("VAR_DECL", "a2"), ("INTEGER_LITERAL", ""), ("VAR_DECL", "a1")]
-    assert spell(result[main][2]) == [("VAR_DECL", "b")]
+
+    def named(nodes):
+        cursors = [cursor_from_tuple(cindex, value, unit) for value in nodes]
+        return [(cursor.kind.name, cursor.spelling) for cursor in cursors]
+
+    by_line = astsieve.get_path_to_lineno_to_nodes(handle_of(unit), "", main)[main]
+    assert named(by_line[1]) == [("VAR_DECL", "a2"), ("INTEGER_LITERAL", ""), ("VAR_DECL", "a1")]
+    assert named(by_line[2]) == [("VAR_DECL", "b")]
     a2 = [c for c in unit.cursor.get_children() if c.spelling == "a2"][0]
-    assert spell(astsieve.update_path_lineno(cursor_tuple(a2), "", main)[main][1]) == [("VAR_DECL", "a2"), ("INTEGER_LITERAL", "")]
-    assert spell(astsieve.get_path_to_nodes(cursor_tuple(unit.cursor), "", main)[main]) == [
-        ("VAR_DECL", "a1"),
-        ("VAR_DECL", "a2"),
-        ("VAR_DECL", "b"),
-    ]
+    subtree = astsieve.update_path_lineno(cursor_tuple(a2), "", main)[main]
+    assert named(subtree[1]) == [("VAR_DECL", "a2"), ("INTEGER_LITERAL", "")]
+    top_level = astsieve.get_path_to_nodes(cursor_tuple(unit.cursor), "", main)
+    assert list(top_level) == [main]
+    assert named(top_level[main]) == [("VAR_DECL", "a1"), ("VAR_DECL", "a2"), ("VAR_DECL", "b")]
