@@ -43,7 +43,9 @@ def listing(result: Dict[str, Dict[int, List[Cursor]]], main_path: str) -> Listi
 
 
 def _row(nodes: List[Node]) -> str:
-    return ", ".join(f"{node.kind} {node.spelling}" if node.spelling else node.kind for node in nodes)
+    return ", ".join(
+        f"{node.kind} {node.spelling}" if node.spelling else node.kind for node in nodes
+    )
 
 
 def render_text(nodes: Listing) -> str:
