@@ -143,7 +143,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     try:
         output = run(arguments.file, arguments.pattern, arguments.json, compiler_arguments)
     except InputError as error:
-        print(f"{PROG}: error: {error}", file=sys.stderr)
+        message = " ".join(str(error).splitlines())  # one line, whatever libclang said
+        print(f"{PROG}: error: {message}", file=sys.stderr)
         return 1
     try:
         sys.stdout.write(output)
