@@ -14,7 +14,7 @@ import astsieve_cindex
 cindex = astsieve_cindex.load_cindex()
 
 import astsieve  # noqa: E402
-from cindex_helpers import cursor_tuple, handle_of  # noqa: E402
+from astsieve_cindex import cursor_tuple, translation_unit_handle as handle_of  # noqa: E402
 
 WARM_UP = 200
 REPEATS = 2000

@@ -11,7 +11,7 @@ Python belong in the tests.
 import os
 import re
 
-from cindex_helpers import cursor_tuple
+from astsieve_cindex import cursor_tuple
 
 
 def _as_bytes(text):

@@ -7,7 +7,7 @@ import pathlib
 import pytest
 
 import astsieve
-from cindex_helpers import cursor_tuple, handle_of
+from astsieve_cindex import cursor_tuple, translation_unit_handle as handle_of
 
 MISMATCH = "incompatible function arguments"
 INVALID_PATTERN = "("  # fails the call before the first argument is used

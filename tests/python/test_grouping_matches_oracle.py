@@ -4,7 +4,7 @@ import pytest
 
 import astsieve
 import oracle
-from cindex_helpers import cursor_from_tuple, cursor_tuple, handle_of
+from astsieve_cindex import cursor_from_tuple, cursor_tuple, translation_unit_handle as handle_of
 
 C_FILES = {
     "shapes.h": (
@@ -103,7 +103,7 @@ def test_returned_tuples_are_the_cursors_they_stand_for(cindex, scenario):
     for path, by_line in result.items():
         for line, nodes in by_line.items():
             for value in nodes:
-                rebuilt = cursor_from_tuple(cindex, value, unit)
+                rebuilt = cursor_from_tuple(value, unit)
                 original = originals[repr(value)]
                 assert rebuilt == original
                 assert (rebuilt.kind, rebuilt.spelling) == (original.kind, original.spelling)
@@ -144,7 +144,7 @@ def test_same_line_declarations_stand_last_first_with_their_descendants(cindex, 
     main = str(tmp_path / "m.c")
 
     def named(nodes):
-        cursors = [cursor_from_tuple(cindex, value, unit) for value in nodes]
+        cursors = [cursor_from_tuple(value, unit) for value in nodes]
         return [(cursor.kind.name, cursor.spelling) for cursor in cursors]
 
     by_line = astsieve.get_path_to_lineno_to_nodes(handle_of(unit), "", main)[main]

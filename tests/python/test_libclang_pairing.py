@@ -7,7 +7,7 @@ import re
 
 import astsieve
 import astsieve_cindex
-from cindex_helpers import handle_of
+from astsieve_cindex import translation_unit_handle as handle_of
 
 REPOSITORY = pathlib.Path(__file__).resolve().parents[2]
 

@@ -8,7 +8,7 @@ import sys
 import tracemalloc
 
 import astsieve
-from cindex_helpers import cursor_tuple, handle_of
+from astsieve_cindex import cursor_tuple, translation_unit_handle as handle_of
 from memory_probe import fails
 
 PEAK_GROWTH_LIMIT_KIB = 8 * 1024
