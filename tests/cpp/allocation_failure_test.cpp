@@ -3,13 +3,9 @@
 // std::bad_alloc from the call (no partial result, no crash), and the next
 // call must give the full result again. Leaks on these paths are caught by
 // the sanitizer build's leak checker.
-#include <clang-c/Index.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <fstream>
 #include <functional>
 #include <new>
 #include <string>
@@ -17,6 +13,7 @@
 #include "cursor.h"
 #include "failing_operator_new.h"
 #include "grouping.h"
+#include "parsed_sources.h"
 
 namespace astsieve {
 namespace {
@@ -39,54 +36,25 @@ constexpr const char* kMain =
     "int a, b, c; int d = SQUARE(3);\n";
 constexpr const char* kPattern = ".*/inc/[a-z]+\\.h";
 
+// The sources above, written to a fresh folder and parsed.
 class RealUnit {
  public:
-  RealUnit() {
-    char dir_template[] = "/tmp/astsieve-alloc-XXXXXX";
-    dir_ = mkdtemp(dir_template);
-    write(dir_ + "/inc/shapes.h", kHeader, true);
-    main_path_ = dir_ + "/main.c";
-    write(main_path_, kMain, false);
-    index_ = clang_createIndex(0, 0);
-    const char* args[] = {"-I", dir_.c_str()};
-    if (clang_parseTranslationUnit2(index_, main_path_.c_str(), args, 2, nullptr, 0, 0, &unit_) !=
-        CXError_Success) {
-      unit_ = nullptr;
-    }
-  }
-  ~RealUnit() {
-    if (unit_ != nullptr) clang_disposeTranslationUnit(unit_);
-    clang_disposeIndex(index_);
-    std::remove((dir_ + "/inc/shapes.h").c_str());
-    rmdir((dir_ + "/inc").c_str());
-    std::remove(main_path_.c_str());
-    rmdir(dir_.c_str());
-  }
+  RealUnit()
+      : main_path_(folder_.write("main.c", kMain)),
+        header_(folder_.write("inc/shapes.h", kHeader)),
+        unit_(main_path_, {"-I", folder_.path("")}) {}
 
-  std::uint64_t handle() const { return reinterpret_cast<std::uintptr_t>(unit_); }
+  std::uint64_t handle() const { return unit_.handle(); }
   const std::string& main_path() const { return main_path_; }
-  // The first top-level cursor of the main file that has children (the
-  // function `area`).
-  CursorTuple function() const {
-    for (const CXCursor& child : collect_children(clang_getTranslationUnitCursor(unit_))) {
-      if (clang_getCursorKind(child) == CXCursor_FunctionDecl && !collect_children(child).empty() &&
-          clang_Location_isFromMainFile(clang_getCursorLocation(child))) {
-        return to_cursor_tuple(child);
-      }
-    }
-    return {};
+  CursorTuple cursor(const std::string& spelling) const {
+    return to_cursor_tuple(spelling.empty() ? unit_.cursor() : unit_.find(spelling));
   }
 
  private:
-  void write(const std::string& path, const char* text, bool in_subdirectory) {
-    if (in_subdirectory) mkdir((dir_ + "/inc").c_str(), 0700);
-    std::ofstream(path) << text;
-  }
-
-  std::string dir_;
+  testing::SourceFolder folder_;
   std::string main_path_;
-  CXIndex index_ = nullptr;
-  CXTranslationUnit unit_ = nullptr;
+  std::string header_;
+  testing::ParsedUnit unit_;
 };
 
 // Fails allocation 1, 2, ... of `call` until a run needs no more than were
@@ -130,7 +98,6 @@ std::size_t count_allocations(const std::function<void()>& call) {
 
 class AllocationFailure : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_NE(unit_.handle(), 0u) << "the test sources did not parse"; }
   RealUnit unit_;
 };
 
@@ -150,7 +117,7 @@ TEST_F(AllocationFailure, WholeUnitWalkFailsCleanlyAtEveryAllocation) {
 
 TEST_F(AllocationFailure, SubtreeWalkFailsCleanlyAtEveryAllocation) {
   const std::string main = unit_.main_path();
-  const CursorTuple function = unit_.function();
+  const CursorTuple function = unit_.cursor("area");
   std::function<PathToLinenoToNodes()> call = [&] {
     return update_path_lineno(function, kPattern, main);
   };
@@ -161,10 +128,7 @@ TEST_F(AllocationFailure, SubtreeWalkFailsCleanlyAtEveryAllocation) {
 
 TEST_F(AllocationFailure, DirectChildrenFailCleanlyAtEveryAllocation) {
   const std::string main = unit_.main_path();
-  const std::uint64_t handle = unit_.handle();
-  const CXCursor root = clang_getTranslationUnitCursor(
-      reinterpret_cast<CXTranslationUnit>(static_cast<std::uintptr_t>(handle)));
-  const CursorTuple unit_cursor = to_cursor_tuple(root);
+  const CursorTuple unit_cursor = unit_.cursor("");
   std::function<PathToNodes()> call = [&] {
     return get_path_to_nodes(unit_cursor, kPattern, main);
   };

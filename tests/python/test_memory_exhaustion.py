@@ -15,17 +15,20 @@ import sys
 
 import pytest
 
+from sanitizers import skip_under_address_sanitizer
+
 CHILD = r"""
 import ctypes, json, resource, sys
 import astsieve, astsieve_cindex
+from astsieve_cindex import cursor_tuple, translation_unit_handle
 
 FIELDS = 100_000
 cindex = astsieve_cindex.load_cindex()
 source = "struct wide {\n" + "".join(f"  int f{i};\n" for i in range(FIELDS)) + "};\n"
 unit = cindex.TranslationUnit.from_source("wide.c", unsaved_files=[("wide.c", source)])
 struct = next(unit.cursor.get_children())
-struct_tuple = (struct._kind_id, struct.xdata, [word or 0 for word in struct.data])
-handle = ctypes.cast(unit.obj, ctypes.c_void_p).value
+struct_tuple = cursor_tuple(struct)
+handle = translation_unit_handle(unit)
 function, first = {
     "get_path_to_lineno_to_nodes": (astsieve.get_path_to_lineno_to_nodes, handle),
     "update_path_lineno": (astsieve.update_path_lineno, struct_tuple),
@@ -63,14 +66,7 @@ print(json.dumps(outcome))
 """
 
 
-def _under_address_sanitizer():
-    # ASan reserves its heap up front and aborts rather than fail a
-    # malloc, so an address-space cap proves nothing there.
-    with open("/proc/self/maps") as maps:
-        return "libasan" in maps.read()
-
-
-@pytest.mark.skipif(_under_address_sanitizer(), reason="address-space caps do not apply under ASan")
+@skip_under_address_sanitizer
 @pytest.mark.parametrize(
     "function, nodes",
     [

@@ -103,7 +103,9 @@ def version_shim(tmp_path_factory):
 
 def import_with_version(shim, version):
     probe = "import astsieve; print(astsieve.__name__)"
-    env = {**os.environ, "LD_PRELOAD": str(shim), "FAKE_PY_VERSION": version}
+    # After whatever is preloaded already (the sanitizer runtime must stay first).
+    preload = " ".join(filter(None, [os.environ.get("LD_PRELOAD"), str(shim)]))
+    env = {**os.environ, "LD_PRELOAD": preload, "FAKE_PY_VERSION": version}
     return subprocess.run([sys.executable, "-c", probe], env=env, capture_output=True, text=True)
 
 

@@ -10,10 +10,12 @@ import tracemalloc
 import astsieve
 from astsieve_cindex import cursor_tuple, translation_unit_handle as handle_of
 from memory_probe import fails
+from sanitizers import skip_under_address_sanitizer
 
 PEAK_GROWTH_LIMIT_KIB = 8 * 1024
 
 
+@skip_under_address_sanitizer
 def test_peak_memory_stays_flat(tmp_path):
     probe = os.path.join(os.path.dirname(__file__), "memory_probe.py")
     run = subprocess.run([sys.executable, probe, str(tmp_path)], capture_output=True, text=True, check=True)
