@@ -5,7 +5,7 @@ Each case runs in a child interpreter that parses a unit whose walk needs tens
 of megabytes of engine memory (one struct with many fields: declarations
 only, so libclang itself allocates next to nothing while it is walked), caps
 its address space at what it already uses, calls the module, lifts the cap
-and calls again.
+and calls again. One more case runs out while compiling a long pattern.
 """
 
 import json
@@ -29,11 +29,9 @@ unit = cindex.TranslationUnit.from_source("wide.c", unsaved_files=[("wide.c", so
 struct = next(unit.cursor.get_children())
 struct_tuple = cursor_tuple(struct)
 handle = translation_unit_handle(unit)
-function, first = {
-    "get_path_to_lineno_to_nodes": (astsieve.get_path_to_lineno_to_nodes, handle),
-    "update_path_lineno": (astsieve.update_path_lineno, struct_tuple),
-    "get_path_to_nodes": (astsieve.get_path_to_nodes, struct_tuple),
-}[sys.argv[1]]
+function = getattr(astsieve, sys.argv[1])
+first = {"unit": handle, "struct": struct_tuple, "none": 0}[sys.argv[2]]
+pattern = sys.argv[3].encode()
 
 def address_space_in_use():
     with open("/proc/self/status") as status:
@@ -54,12 +52,12 @@ ctypes.CDLL(None).mallopt(M_MMAP_THRESHOLD, 4096)
 soft, hard = resource.getrlimit(resource.RLIMIT_AS)
 resource.setrlimit(resource.RLIMIT_AS, (address_space_in_use(), hard))
 try:
-    outcome = {"capped": "returned %d nodes" % count_nodes(function(first, b"", b"wide.c"))}
+    outcome = {"capped": "returned %d nodes" % count_nodes(function(first, pattern, b"wide.c"))}
 except MemoryError as error:
     outcome = {"capped": "MemoryError: %s" % error}
 finally:
     resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
-result = function(first, b"", b"wide.c")
+result = function(first, pattern, b"wide.c")
 outcome["paths"] = sorted(result)
 outcome["nodes"] = count_nodes(result)
 print(json.dumps(outcome))
@@ -68,23 +66,31 @@ print(json.dumps(outcome))
 
 @skip_under_address_sanitizer
 @pytest.mark.parametrize(
-    "function, nodes",
+    "function, first, pattern, paths, nodes",
     [
-        ("get_path_to_lineno_to_nodes", 100_001),
-        ("update_path_lineno", 100_001),
-        ("get_path_to_nodes", 100_000),
+        ("get_path_to_lineno_to_nodes", "unit", "", ["wide.c"], 100_001),
+        ("update_path_lineno", "struct", "", ["wide.c"], 100_001),
+        ("get_path_to_nodes", "struct", "", ["wide.c"], 100_000),
+        # Handle 0: compiling the pattern is all the work there is, and its
+        # program takes some megabytes.
+        ("get_path_to_lineno_to_nodes", "none", "/usr/include/[a-z]{90000}(/[a-z]+)*\\.h", [], 0),
     ],
+    ids=["unit", "subtree", "children", "pattern"],
 )
-def test_exhausted_call_raises_memory_error_then_module_works(function, nodes):
+def test_exhausted_call_raises_memory_error_then_module_works(function, first, pattern, paths, nodes):
     # One malloc arena: otherwise malloc, refused more address space,
     # serves the engine from the room left in libclang's parsing thread's
     # arena.
     env = dict(os.environ, GLIBC_TUNABLES="glibc.malloc.arena_max=1")
     child = subprocess.run(
-        [sys.executable, "-c", CHILD, function], capture_output=True, text=True, env=env, timeout=300
+        [sys.executable, "-c", CHILD, function, first, pattern],
+        capture_output=True,
+        text=True,
+        env=env,
+        timeout=300,
     )
     assert child.returncode == 0, child.stderr
     outcome = json.loads(child.stdout)
     # The text is the engine's std::bad_alloc: the engine ran out, not the
     # conversion to Python objects.
-    assert outcome == {"capped": "MemoryError: std::bad_alloc", "paths": ["wide.c"], "nodes": nodes}
+    assert outcome == {"capped": "MemoryError: std::bad_alloc", "paths": paths, "nodes": nodes}
