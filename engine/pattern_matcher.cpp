@@ -484,7 +484,10 @@ bool Search::resume(std::uint32_t& s, std::uint32_t& p) {
 
 Matcher::Matcher(Program program) : program_(std::move(program)) {
   const auto& states = program_.states;
+  // A state entered more than once can be reached again at the same
+  // position; every cycle passes through one (the start counts as entered).
   std::vector<std::uint32_t> incoming(states.size(), 0);
+  ++incoming[program_.start];
   for (const State& state : states) {
     if (state.next != kNoState) {
       ++incoming[state.next];

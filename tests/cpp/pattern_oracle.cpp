@@ -1,0 +1,98 @@
+#include "pattern_oracle.h"
+
+#include <cstdio>
+
+#include "pattern_compiler.h"
+
+namespace astsieve {
+namespace testing {
+namespace {
+
+// What a match answered: 0 or 1, or the code of the regex_error it threw.
+using Answer = int;
+constexpr Answer kError = 1000;
+
+template <typename Match>
+Answer answer(Match&& match) {
+  try {
+    return match() ? 1 : 0;
+  } catch (const std::regex_error& error) {
+    return kError + static_cast<int>(error.code());
+  }
+}
+
+std::string describe(Answer answer) {
+  return answer < kError ? (answer != 0 ? "match" : "no match")
+                         : "regex_error " + std::to_string(answer - kError);
+}
+
+}  // namespace
+
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7f && byte != '\\') {
+      out += c;
+    } else {
+      char buffer[8];
+      std::snprintf(buffer, sizeof buffer, "\\x%02x", byte);
+      out += buffer;
+    }
+  }
+  return out;
+}
+
+OracleCheck::OracleCheck(const std::string& pattern) : pattern_(pattern) {
+  try {
+    regex_.emplace(pattern, std::regex::ECMAScript);
+  } catch (const std::regex_error& error) {
+    regex_error_ = error.code();
+  }
+  try {
+    path_pattern_ = std::make_unique<PathPattern>(pattern);
+    memo_ = std::make_unique<pattern::Matcher>(pattern::compile_pattern(pattern));
+    replay_ = std::make_unique<pattern::Matcher>(pattern::compile_pattern(pattern, true));
+  } catch (const std::regex_error& error) {
+    path_pattern_error_ = error.code();
+  }
+}
+
+OracleCheck::Outcome OracleCheck::compile_outcome(std::string* detail) const {
+  if (regex_error_ == path_pattern_error_ && regex_.has_value() == (path_pattern_ != nullptr)) {
+    return Agree;
+  }
+  *detail = "pattern '" + escaped(pattern_) + "': std::regex " +
+            (regex_error_ ? "error " + std::to_string(*regex_error_) : "ok") + ", PathPattern " +
+            (path_pattern_error_ ? "error " + std::to_string(*path_pattern_error_) : "ok");
+  return Disagree;
+}
+
+OracleCheck::Outcome OracleCheck::compare(const std::string& subject, std::string* detail,
+                                          bool* matched) const {
+  if (!regex_ || !path_pattern_) {
+    return Skipped;
+  }
+  pattern::Budget small;
+  small.steps = kOracleSteps;
+  const Answer replay =
+      answer([&] { return replay_->full_match(subject, small, pattern::Strategy::Replay); });
+  const Answer memo = answer([&] { return memo_->full_match(subject); });
+  const Answer path = answer([&] { return path_pattern_->full_match(subject); });
+  const bool oracle_runs = replay < kError;
+  const Answer oracle = oracle_runs ? (std::regex_match(subject, *regex_) ? 1 : 0) : memo;
+  *matched = oracle == 1;
+  if (oracle == replay && oracle == memo && oracle == path) {
+    return Agree;
+  }
+  if (!oracle_runs && memo == path) {
+    return Skipped;
+  }
+  *detail = "pattern '" + escaped(pattern_) + "' subject '" + escaped(subject) +
+            "': " + (oracle_runs ? "std::regex " + describe(oracle) + ", " : "") + "replay " +
+            describe(replay) + ", memo " + describe(memo) + ", PathPattern " + describe(path);
+  return Disagree;
+}
+
+}  // namespace testing
+}  // namespace astsieve
