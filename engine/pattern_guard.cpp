@@ -49,10 +49,12 @@ void refuse_deep_pattern(const std::string& pattern) {
   while (at < pattern.size()) {
     const char c = pattern[at];
     switch (c) {
-      case '\\':
-        at += 2;
+      case '\\': {
+        const char kind = at + 1 < pattern.size() ? pattern[at + 1] : '\0';
+        at += kind == 'x' ? 4u : kind == 'u' ? 6u : kind == 'c' ? 3u : 2u;
         add_term();
         break;
+      }
       case '[':
         at = skip_bracket(pattern, at);
         add_term();
