@@ -2,10 +2,8 @@
 // ASTSIEVE_DIFFERENTIAL_CASES sets the number of subjects (default 100000),
 // ASTSIEVE_DIFFERENTIAL_SEED the seed.
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <cstdlib>
-#include <functional>
 
 #include "pattern_generator.h"
 #include "pattern_oracle.h"
@@ -17,23 +15,6 @@ namespace {
 std::uint64_t setting(const char* name, std::uint64_t fallback) {
   const char* value = std::getenv(name);
   return value != nullptr && *value != '\0' ? std::strtoull(value, nullptr, 10) : fallback;
-}
-
-// The standard library's search recurses once per step; run it on a stack
-// large enough for any case the oracle is asked about.
-void run_on_large_stack(const std::function<void()>& body) {
-  pthread_attr_t attributes;
-  pthread_attr_init(&attributes);
-  pthread_attr_setstacksize(&attributes, std::size_t{512} << 20);
-  pthread_t thread;
-  auto call = [](void* argument) -> void* {
-    (*static_cast<const std::function<void()>*>(argument))();
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attributes, call, const_cast<std::function<void()>*>(&body)),
-            0);
-  pthread_join(thread, nullptr);
-  pthread_attr_destroy(&attributes);
 }
 
 struct Tally {

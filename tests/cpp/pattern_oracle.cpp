@@ -1,6 +1,10 @@
 #include "pattern_oracle.h"
 
+#include <pthread.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 
 #include "pattern_compiler.h"
 
@@ -27,6 +31,24 @@ std::string describe(Answer answer) {
 }
 
 }  // namespace
+
+void run_on_large_stack(const std::function<void()>& body) {
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, std::size_t{512} << 20);
+  pthread_t thread;
+  auto call = [](void* argument) -> void* {
+    (*static_cast<const std::function<void()>*>(argument))();
+    return nullptr;
+  };
+  const int failed =
+      pthread_create(&thread, &attributes, call, const_cast<std::function<void()>*>(&body));
+  pthread_attr_destroy(&attributes);
+  if (failed != 0) {
+    throw std::runtime_error("cannot start a thread with a large stack");
+  }
+  pthread_join(thread, nullptr);
+}
 
 std::string escaped(const std::string& text) {
   std::string out;
@@ -68,13 +90,22 @@ OracleCheck::Outcome OracleCheck::compile_outcome(std::string* detail) const {
   return Disagree;
 }
 
+std::uint64_t OracleCheck::oracle_steps() const {
+  constexpr std::uint64_t kSteps = 100'000;
+  const pattern::Program& program = replay_->program();
+  if (!program.has_lookaheads) {
+    return kSteps;
+  }
+  return std::min<std::uint64_t>(kSteps, 20'000'000 / program.states.size());
+}
+
 OracleCheck::Outcome OracleCheck::compare(const std::string& subject, std::string* detail,
                                           bool* matched) const {
   if (!regex_ || !path_pattern_) {
     return Skipped;
   }
   pattern::Budget small;
-  small.steps = kOracleSteps;
+  small.steps = oracle_steps();
   const Answer replay =
       answer([&] { return replay_->full_match(subject, small, pattern::Strategy::Replay); });
   const Answer memo = answer([&] { return memo_->full_match(subject); });
