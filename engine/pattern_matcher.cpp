@@ -95,7 +95,9 @@ class Search {
   bool round_allowed(std::uint32_t s, std::uint32_t p) const;
   void start_round(std::uint32_t s, std::uint32_t p);
   bool seen(std::uint32_t s, std::uint32_t p);
-  bool may_continue(const Matcher::First& first, std::uint32_t k) const;
+  std::uint32_t first_seen(std::uint32_t s, std::uint32_t from, std::uint32_t to) const;
+  void mark(std::uint32_t s, std::uint32_t from, std::uint32_t to);
+  std::uint32_t candidate(const Matcher::First& next, std::uint32_t from, std::uint32_t low) const;
   void push(Kind kind, std::uint32_t state, std::uint32_t pos, std::uint32_t aux = 0,
             std::uint8_t small = 0) {
     if (frames_.size() >= kMaxFrames) {
@@ -163,6 +165,42 @@ bool Search::seen(std::uint32_t s, std::uint32_t p) {
     log_.push_back(bit);
   }
   return false;
+}
+
+// The first position in [from, to] at which state `s` was visited, or kNoPos.
+std::uint32_t Search::first_seen(std::uint32_t s, std::uint32_t from, std::uint32_t to) const {
+  const std::size_t base = std::size_t{matcher_.join_[s]} * (std::size_t{size_} + 1);
+  const std::size_t last = base + to;
+  for (std::size_t bit = base + from; bit <= last; bit = (bit | 63) + 1) {
+    std::uint64_t word = visited_[bit >> 6] >> (bit & 63);
+    if ((last >> 6) == (bit >> 6)) {
+      word &= ~std::uint64_t{0} >> (63 - (last - bit));
+    }
+    if (word != 0) {
+      return static_cast<std::uint32_t>(bit + static_cast<std::size_t>(__builtin_ctzll(word)) -
+                                        base);
+    }
+  }
+  return kNoPos;
+}
+
+// Marks state `s` visited at every position in [from, to].
+void Search::mark(std::uint32_t s, std::uint32_t from, std::uint32_t to) {
+  if (runs_.size() > 1) {
+    for (std::uint32_t p = from; p <= to; ++p) {
+      seen(s, p);
+    }
+    return;
+  }
+  const std::size_t base = std::size_t{matcher_.join_[s]} * (std::size_t{size_} + 1);
+  const std::size_t last = base + to;
+  for (std::size_t bit = base + from; bit <= last; bit = (bit | 63) + 1) {
+    std::uint64_t mask = ~std::uint64_t{0} << (bit & 63);
+    if ((last >> 6) == (bit >> 6)) {
+      mask &= ~std::uint64_t{0} >> (63 - (last & 63));
+    }
+    visited_[bit >> 6] |= mask;
+  }
 }
 
 bool Search::run() {
@@ -325,28 +363,53 @@ Search::Next Search::repeat(std::uint32_t& s, std::uint32_t p) {
 // A loop over one byte class: runs through all the bytes it can take at once
 // and leaves one frame that tries the continuation at each stop, last first.
 Search::Next Search::loop(std::uint32_t s, std::uint32_t p) {
-  const State& body = states_[states_[s].alt];
-  std::uint32_t q = p;
-  while (q < size_) {
-    const bool takes =
-        body.op == Op::Byte ? byte(q) == body.arg : program_.classes[body.arg].has(byte(q));
-    if (!takes || seen(s, q + 1)) {
-      break;
-    }
-    ++q;
-    if (++steps_ > budget_.steps) {
-      fail(std::regex_constants::error_complexity);
-    }
+  const ByteSet& body = matcher_.loops_[matcher_.loop_[s]].body;
+  std::uint32_t end = p;
+  while (end < size_ && body.has(byte(end))) {
+    ++end;
+  }
+  // Stops from an earlier visit on were explored then.
+  std::uint32_t q = end;
+  if (end > p) {
+    const std::uint32_t earlier = first_seen(s, p + 1, end);
+    q = earlier == kNoPos ? end : earlier - 1;
+    mark(s, p + 1, q);
+  }
+  steps_ += q - p;
+  if (steps_ > budget_.steps) {
+    fail(std::regex_constants::error_complexity);
   }
   push(Kind::Loop, s, q, p);
   return Next::Fail;
 }
 
-bool Search::may_continue(const Matcher::First& first, std::uint32_t k) const {
-  if (first.anything || (first.empty && runs_.size() > 1)) {
-    return true;
+// The last position in [low, from] where the continuation can start, or
+// kNoPos.
+std::uint32_t Search::candidate(const Matcher::First& next, std::uint32_t from,
+                                std::uint32_t low) const {
+  if (next.anything || (next.empty && runs_.size() > 1) || (from == size_ && next.empty)) {
+    return from;
   }
-  return k < size_ ? first.bytes.has(byte(k)) : first.empty;
+  if (from == size_) {
+    if (from == low) {
+      return kNoPos;
+    }
+    --from;
+  }
+  if (next.single >= 0) {
+    const void* found = memrchr(subject_.data() + low, next.single, from - low + 1);
+    return found == nullptr
+               ? kNoPos
+               : static_cast<std::uint32_t>(static_cast<const char*>(found) - subject_.data());
+  }
+  for (std::uint32_t k = from;; --k) {
+    if (next.bytes.has(byte(k))) {
+      return k;
+    }
+    if (k == low) {
+      return kNoPos;
+    }
+  }
 }
 
 Search::Next Search::lookahead(std::uint32_t& s, std::uint32_t p) {
@@ -461,12 +524,9 @@ bool Search::resume(std::uint32_t& s, std::uint32_t& p) {
         }
         break;
       case Kind::Loop: {
-        const Matcher::First& first = matcher_.loops_[matcher_.loop_[frame.state]];
-        std::uint32_t k = frame.pos;
-        while (!may_continue(first, k) && k > frame.aux) {
-          --k;
-        }
-        if (!may_continue(first, k)) {
+        const std::uint32_t k =
+            candidate(matcher_.loops_[matcher_.loop_[frame.state]].next, frame.pos, frame.aux);
+        if (k == kNoPos) {
           break;
         }
         if (k > frame.aux) {
@@ -517,7 +577,17 @@ Matcher::Matcher(Program program) : program_(std::move(program)) {
     }
     if (one_byte_loop) {
       loop_[id] = static_cast<std::uint32_t>(loops_.size());
-      loops_.push_back(loops_.size() < kMaxFilteredLoops ? first_of(state.next) : First{});
+      const State& body = states[state.alt];
+      Loop loop;
+      if (body.op == Op::Byte) {
+        loop.body.add(static_cast<unsigned char>(body.arg));
+      } else {
+        loop.body = program_.classes[body.arg];
+      }
+      if (loops_.size() < kMaxFilteredLoops) {
+        loop.next = first_of(state.next);
+      }
+      loops_.push_back(loop);
     }
   }
 }
@@ -557,6 +627,13 @@ Matcher::First Matcher::first_of(std::uint32_t start) const {
       default:  // zero-width: assertions, lookaheads, capture marks
         pending.push_back(state.next);
         break;
+    }
+  }
+  if (first.bytes.count() == 1) {
+    for (unsigned byte = 0; byte < 256; ++byte) {
+      if (first.bytes.has(static_cast<unsigned char>(byte))) {
+        first.single = static_cast<int>(byte);
+      }
     }
   }
   return first;

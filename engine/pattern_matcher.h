@@ -41,15 +41,22 @@ class Matcher {
  private:
   friend class Search;
 
-  // What a state's continuation may consume first: a byte of `bytes`, or
-  // nothing on the way to acceptance when `empty`; `anything` disables the
-  // filter.
+  // What a state's continuation may consume first: a byte of `bytes` (just
+  // `single` when that is the only one), or nothing on the way to acceptance
+  // when `empty`; `anything` disables the filter.
   struct First {
     ByteSet bytes;
+    int single = -1;
     bool empty = false;
     bool anything = true;
   };
   First first_of(std::uint32_t state) const;
+
+  // A repeat whose body is one byte class and leads straight back to it.
+  struct Loop {
+    ByteSet body;
+    First next;
+  };
 
   Program program_;
   std::vector<std::uint32_t> join_;  // per state: index among join states, or kNoState
@@ -59,7 +66,7 @@ class Matcher {
   std::vector<std::uint32_t> lookahead_;  // per state: index among lookaheads
   std::uint32_t lookaheads_ = 0;
   std::vector<std::uint32_t> loop_;  // per repeat state: index into loops_, or kNoState
-  std::vector<First> loops_;         // the continuation after a one-byte loop
+  std::vector<Loop> loops_;
 };
 
 }  // namespace pattern
