@@ -5,15 +5,19 @@
 #include <utility>
 
 #include "pattern_compiler.h"
+#include "pattern_dfa.h"
 #include "pattern_glob.h"
 #include "pattern_guard.h"
 #include "pattern_matcher.h"
 
 namespace astsieve {
 
+// The quickest way that answers exactly: prefix, suffix and substring tests,
+// else a table-driven automaton, else the backtracker.
 struct PathPattern::Impl {
-  pattern::Matcher matcher;
   std::optional<pattern::Glob> glob;
+  std::optional<pattern::Dfa> dfa;
+  pattern::Matcher matcher;
 };
 
 namespace {
@@ -32,7 +36,11 @@ PathPattern::PathPattern(const std::string& pattern) {
   validate(pattern);
   pattern::Program program = pattern::compile_pattern(pattern);
   std::optional<pattern::Glob> glob = pattern::Glob::from(program);
-  impl_.reset(new Impl{pattern::Matcher(std::move(program)), std::move(glob)});
+  std::optional<pattern::Dfa> dfa;
+  if (!glob) {
+    dfa = pattern::Dfa::from(program);
+  }
+  impl_.reset(new Impl{std::move(glob), std::move(dfa), pattern::Matcher(std::move(program))});
 }
 
 PathPattern::~PathPattern() = default;
@@ -42,6 +50,9 @@ PathPattern& PathPattern::operator=(PathPattern&&) noexcept = default;
 bool PathPattern::full_match(std::string_view path) const {
   if (impl_->glob) {
     return impl_->glob->full_match(path);
+  }
+  if (impl_->dfa) {
+    return impl_->dfa->full_match(path);
   }
   return impl_->matcher.full_match(path);
 }

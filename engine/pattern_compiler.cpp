@@ -407,7 +407,6 @@ Program Compiler::run(bool keep_captures) {
     } else if (accept(Token::WordBoundary)) {
       add_term(single(Op::WordBoundary, value_[0] == 'n'));
     } else if (accept(Token::LookaheadBegin)) {
-      program_.has_lookaheads = true;
       open(Level::Lookahead);
     } else if (accept(Token::GroupBegin)) {
       open(Level::Capture);
@@ -428,6 +427,13 @@ Program Compiler::run(bool keep_captures) {
   program_.start = whole.start;
   eliminate_dummies(keep_captures || program_.has_back_references);
   renumber();
+  // What `{0}` repeats is never reached and does not count.
+  program_.has_back_references = false;
+  program_.has_lookaheads = false;
+  for (const State& state : program_.states) {
+    program_.has_back_references |= state.op == Op::BackReference;
+    program_.has_lookaheads |= state.op == Op::Lookahead;
+  }
   return std::move(program_);
 }
 

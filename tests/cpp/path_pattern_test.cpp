@@ -88,6 +88,21 @@ TEST(PathPatternShapes, GeneralPatternsAgreeWithStdRegex) {
   }
 }
 
+// Patterns whose deterministic automaton would be too large are answered by
+// the backtracker, with the same answers.
+TEST(PathPatternShapes, LargeAutomataAgreeWithStdRegex) {
+  std::vector<std::string> subjects;
+  for (unsigned bits = 0; bits < 1u << 15; bits += 97) {
+    std::string subject;
+    for (unsigned i = 0; i < 15; ++i) {
+      subject += (bits >> i) & 1 ? 'a' : 'b';
+    }
+    subjects.push_back(subject);
+  }
+  expect_same_as_std_regex("(a|b)*a(a|b){12}", subjects);
+  expect_same_as_std_regex("(?:[ab]*a[ab]{11}|b{3,})$", subjects);
+}
+
 // What the standard library does, odd or not, the matcher does too.
 TEST(PathPatternShapes, StandardLibraryQuirksAreKept) {
   const struct {
