@@ -9,8 +9,12 @@ namespace pattern {
 namespace {
 
 constexpr std::uint32_t kNoPos = 0xffffffffu;
-// Largest (join state, position) table the memo strategy allocates, in bits.
-constexpr std::size_t kMaxMemoBits = std::size_t{1} << 28;
+// Largest tables the memo strategy allocates: (join state, position) bits
+// and (lookahead, position) bytes.
+constexpr std::size_t kMaxMemoBits = std::size_t{1} << 27;
+constexpr std::size_t kMaxLookaheadResults = std::size_t{1} << 24;
+// Buffers larger than this are released after the match that needed them.
+constexpr std::size_t kKeptBytes = std::size_t{1} << 20;
 // Largest backtracking stack, in frames (16 bytes each).
 constexpr std::size_t kMaxFrames = std::size_t{1} << 22;
 // One-byte loops whose continuation gets a first-byte filter.
@@ -74,9 +78,17 @@ thread_local Scratch scratch;
 
 }  // namespace
 
+template <typename T>
+void release_if_large(std::vector<T>& buffer) {
+  if (buffer.capacity() * sizeof(T) > kKeptBytes) {
+    std::vector<T>().swap(buffer);
+  }
+}
+
 class Search {
  public:
   Search(const Matcher& matcher, std::string_view subject, const Budget& budget, bool memo);
+  ~Search();
   bool run();
   std::uint64_t steps() const { return steps_; }
 
@@ -151,6 +163,14 @@ Search::Search(const Matcher& matcher, std::string_view subject, const Budget& b
   if (captures_on_) {
     captures_.assign(program_.groups, Capture{});
   }
+}
+
+Search::~Search() {
+  release_if_large(frames_);
+  release_if_large(visited_);
+  release_if_large(log_);
+  release_if_large(lookahead_results_);
+  release_if_large(saved_captures_);
 }
 
 bool Search::seen(std::uint32_t s, std::uint32_t p) {
@@ -646,7 +666,7 @@ bool Matcher::full_match(std::string_view subject, const Budget& budget, Strateg
   }
   const std::size_t width = subject.size() + 1;
   const bool memo = strategy == Strategy::Memo && !program_.has_back_references &&
-                    joins_ <= kMaxMemoBits / width && lookaheads_ <= kMaxMemoBits / width;
+                    joins_ <= kMaxMemoBits / width && lookaheads_ <= kMaxLookaheadResults / width;
   Search search(*this, subject, budget, memo);
   const bool matched = search.run();
   if (steps != nullptr) {
