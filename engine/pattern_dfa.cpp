@@ -16,17 +16,28 @@ bool takes(const Program& program, const State& state, unsigned char byte) {
 // Byte classes: two bytes share one when every byte state of the program
 // takes both or neither.
 std::uint32_t group_bytes(const Program& program, std::array<std::uint8_t, 256>& class_of) {
+  std::vector<ByteSet> sets;
+  for (const State& state : program.states) {
+    if (consumes(state)) {
+      ByteSet set;
+      if (state.op == Op::Byte) {
+        set.add(static_cast<unsigned char>(state.arg));
+      } else {
+        set = program.classes[state.arg];
+      }
+      if (std::find(sets.begin(), sets.end(), set) == sets.end()) {
+        sets.push_back(set);
+      }
+    }
+  }
   class_of.fill(0);
   std::uint32_t classes = 1;
-  for (const State& state : program.states) {
-    if (!consumes(state)) {
-      continue;
-    }
-    std::vector<int> split(classes * 2, -1);
+  std::vector<int> split;
+  for (const ByteSet& set : sets) {
+    split.assign(classes * 2, -1);
     std::uint32_t count = 0;
     for (unsigned byte = 0; byte < 256; ++byte) {
-      const auto key =
-          class_of[byte] * 2u + (takes(program, state, static_cast<unsigned char>(byte)) ? 1u : 0u);
+      const auto key = class_of[byte] * 2u + (set.has(static_cast<unsigned char>(byte)) ? 1u : 0u);
       if (split[key] < 0) {
         split[key] = static_cast<int>(count++);
       }
@@ -122,6 +133,16 @@ std::optional<Dfa> Dfa::from(const Program& program) {
     sample[dfa.class_of_[byte]] = static_cast<unsigned char>(byte);
   }
   Closure closure(program);
+  // Where each byte state leads, closed: a target set is the union of those.
+  std::vector<std::vector<std::uint32_t>> after(program.states.size());
+  for (std::uint32_t id = 0; id < program.states.size(); ++id) {
+    if (consumes(program.states[id])) {
+      after[id] = closure({program.states[id].next}, false);
+      if (closure.work() > kMaxWork) {
+        return std::nullopt;
+      }
+    }
+  }
   std::map<std::vector<std::uint32_t>, std::uint32_t> numbers;
   std::vector<std::vector<std::uint32_t>> sets;
   const auto number = [&](std::vector<std::uint32_t> set) {
@@ -136,21 +157,54 @@ std::optional<Dfa> Dfa::from(const Program& program) {
   };
   dfa.start_ = number(closure({program.start}, true));
   dfa.dead_ = number({0});
+  std::vector<std::uint32_t> in_union(program.states.size(), kNoState);
+  std::uint64_t work = closure.work();
+  std::vector<std::uint32_t> set;
+  std::vector<std::uint64_t> selected;
+  std::vector<std::pair<std::vector<std::uint64_t>, std::uint32_t>> known;
   for (std::uint32_t id = 0; id < sets.size(); ++id) {
-    if (sets.size() > kMaxStates || closure.work() > kMaxWork) {
+    if (sets.size() > kMaxStates || work > kMaxWork) {
       return std::nullopt;
     }
     dfa.next_.resize(sets.size() * std::size_t{dfa.classes_});
+    set = sets[id];
+    // Classes that select the same byte states of this set share a target.
+    known.clear();
     for (std::uint32_t byte_class = 0; byte_class < dfa.classes_; ++byte_class) {
-      std::vector<std::uint32_t> targets;
-      const std::vector<std::uint32_t>& set = sets[id];
+      selected.assign((set.size() + 62) / 64, 0);
       for (std::size_t i = 0; i + 1 < set.size(); ++i) {
-        const State& state = program.states[set[i]];
-        if (takes(program, state, sample[byte_class])) {
-          targets.push_back(state.next);
+        if (takes(program, program.states[set[i]], sample[byte_class])) {
+          selected[i >> 6] |= std::uint64_t{1} << (i & 63);
         }
       }
-      const std::uint32_t target = number(closure(targets, false));
+      std::uint32_t target = kNoState;
+      for (const auto& entry : known) {
+        if (entry.first == selected) {
+          target = entry.second;
+        }
+      }
+      if (target == kNoState) {
+        std::vector<std::uint32_t> united;
+        bool accepts = false;
+        for (std::size_t i = 0; i + 1 < set.size(); ++i) {
+          if (((selected[i >> 6] >> (i & 63)) & 1) == 0) {
+            continue;
+          }
+          const std::vector<std::uint32_t>& reached = after[set[i]];
+          accepts |= reached.back() != 0;
+          work += reached.size();
+          for (std::size_t j = 0; j + 1 < reached.size(); ++j) {
+            if (in_union[reached[j]] != byte_class + id * dfa.classes_) {
+              in_union[reached[j]] = byte_class + id * dfa.classes_;
+              united.push_back(reached[j]);
+            }
+          }
+        }
+        std::sort(united.begin(), united.end());
+        united.push_back(accepts ? 1 : 0);
+        target = number(std::move(united));
+        known.emplace_back(selected, target);
+      }
       dfa.next_[id * std::size_t{dfa.classes_} + byte_class] = target;
     }
   }
@@ -159,10 +213,10 @@ std::optional<Dfa> Dfa::from(const Program& program) {
     dfa.accepts_.push_back(sets[id].back() != 0);
     unsigned stays = 0;
     for (unsigned byte = 0; byte < 256; ++byte) {
-      if (dfa.next_[id * std::size_t{dfa.classes_} + dfa.class_of_[byte]] == id) {
-        dfa.stays_[id * std::size_t{256} + byte] = 1;
-        ++stays;
-      }
+      const std::uint8_t stay =
+          dfa.next_[id * std::size_t{dfa.classes_} + dfa.class_of_[byte]] == id ? 1 : 0;
+      dfa.stays_[id * std::size_t{256} + byte] = stay;
+      stays += stay;
     }
     dfa.skips_.push_back(id != dfa.dead_ && stays >= 64);
   }

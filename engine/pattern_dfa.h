@@ -19,7 +19,7 @@ namespace pattern {
 class Dfa {
  public:
   // More states than this, or more work building them (states of the
-  // program visited), and the pattern is left to the backtracker.
+  // program visited or joined), and the pattern is left to the backtracker.
   static constexpr std::uint32_t kMaxStates = 1024;
   static constexpr std::uint64_t kMaxWork = 4'000'000;
 
