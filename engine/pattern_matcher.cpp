@@ -76,14 +76,14 @@ thread_local Scratch scratch;
 
 [[noreturn]] void fail(std::regex_constants::error_type code) { throw std::regex_error(code); }
 
-}  // namespace
-
 template <typename T>
 void release_if_large(std::vector<T>& buffer) {
   if (buffer.capacity() * sizeof(T) > kKeptBytes) {
     std::vector<T>().swap(buffer);
   }
 }
+
+}  // namespace
 
 class Search {
  public:
