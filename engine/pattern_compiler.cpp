@@ -1,0 +1,502 @@
+#include "pattern_compiler.h"
+
+#include <algorithm>
+#include <regex>
+#include <utility>
+
+#include "pattern_byte_class.h"
+#include "pattern_scanner.h"
+
+namespace astsieve {
+namespace pattern {
+namespace {
+
+using std::regex_constants::error_type;
+
+[[noreturn]] void fail(error_type code) { throw std::regex_error(code); }
+
+bool has_alt(Op op) { return op == Op::Alternative || op == Op::Repeat || op == Op::Lookahead; }
+
+// A piece of the automaton under construction: enters at `start`, leaves
+// through the `next` of `end`.
+struct Piece {
+  std::uint32_t start;
+  std::uint32_t end;
+};
+
+// One open group (or the whole pattern) while its alternatives are read.
+struct Level {
+  enum Kind { Whole, Capture, NonCapture, Lookahead } kind;
+  bool negative = false;
+  std::uint32_t first = kNoState;  // the group's opening state
+  std::uint32_t group = 0;         // capture index
+  bool has_alternatives = false;
+  Piece alternatives{};  // the alternatives read so far, joined
+  bool has_terms = false;
+  Piece terms{};  // the terms of the current alternative
+};
+
+class Compiler {
+ public:
+  explicit Compiler(const std::string& pattern)
+      : locale_(), scanner_(pattern, locale_), ctype_(std::use_facet<std::ctype<char>>(locale_)) {
+    traits_.imbue(locale_);
+  }
+
+  Program run(bool keep_captures);
+
+ private:
+  std::uint32_t add(Op op, bool flag = false, std::uint32_t arg = 0) {
+    program_.states.push_back(State{op, flag, kNoState, kNoState, arg});
+    return static_cast<std::uint32_t>(program_.states.size() - 1);
+  }
+  Piece single(Op op, bool flag = false, std::uint32_t arg = 0) {
+    const std::uint32_t id = add(op, flag, arg);
+    return {id, id};
+  }
+  void append(Piece& piece, std::uint32_t state) {
+    program_.states[piece.end].next = state;
+    piece.end = state;
+  }
+  void append(Piece& piece, const Piece& tail) {
+    program_.states[piece.end].next = tail.start;
+    piece.end = tail.end;
+  }
+  Piece clone(const Piece& piece);
+  std::uint32_t add_class(const ByteSet& set) {
+    program_.classes.push_back(set);
+    return static_cast<std::uint32_t>(program_.classes.size() - 1);
+  }
+
+  bool accept(Token token) {
+    if (scanner_.token() != token) {
+      return false;
+    }
+    value_ = scanner_.value();
+    scanner_.advance();
+    return true;
+  }
+  int int_value(int radix) const {
+    unsigned long value = 0;
+    for (char c : value_) {
+      value = value * static_cast<unsigned long>(radix) +
+              static_cast<unsigned long>(traits_.value(c, radix));
+    }
+    return static_cast<int>(static_cast<unsigned int>(value));
+  }
+  bool try_char() {
+    if (accept(Token::HexNumber)) {
+      value_.assign(1, static_cast<char>(int_value(16)));
+      return true;
+    }
+    return accept(Token::OrdinaryChar);
+  }
+
+  void open(Level::Kind kind);
+  void finish_alternative(Level& level);
+  void add_term(const Piece& term);
+  bool try_atom(Piece* atom);
+  void add_quantified(Piece atom);
+  Piece bracket(bool negated);
+  void close();
+  void eliminate_dummies(bool keep_captures);
+  void renumber();
+
+  std::locale locale_;
+  std::regex_traits<char> traits_;
+  Scanner scanner_;
+  const std::ctype<char>& ctype_;
+  std::string value_;
+  Program program_;
+  std::vector<Level> levels_;
+  std::vector<std::uint32_t> open_groups_;
+};
+
+Piece Compiler::clone(const Piece& piece) {
+  std::vector<std::uint32_t> copy_of(program_.states.size(), kNoState);
+  std::vector<std::uint32_t> originals;
+  std::vector<std::uint32_t> pending{piece.start};
+  while (!pending.empty()) {
+    const std::uint32_t id = pending.back();
+    pending.pop_back();
+    if (copy_of[id] != kNoState) {
+      continue;
+    }
+    const State state = program_.states[id];
+    copy_of[id] = static_cast<std::uint32_t>(program_.states.size());
+    program_.states.push_back(state);
+    originals.push_back(id);
+    if (has_alt(state.op) && state.alt != kNoState) {
+      pending.push_back(state.alt);
+    }
+    if (id != piece.end && state.next != kNoState) {
+      pending.push_back(state.next);
+    }
+  }
+  for (std::uint32_t id : originals) {
+    State& copy = program_.states[copy_of[id]];
+    if (copy.next != kNoState) {
+      copy.next = copy_of[copy.next];
+    }
+    if (has_alt(copy.op) && copy.alt != kNoState) {
+      copy.alt = copy_of[copy.alt];
+    }
+  }
+  return {copy_of[piece.start], copy_of[piece.end]};
+}
+
+void Compiler::open(Level::Kind kind) {
+  Level level{kind};
+  if (kind == Level::Capture) {
+    level.group = program_.groups++;
+    open_groups_.push_back(level.group);
+    level.first = add(Op::CaptureBegin, false, level.group);
+  } else if (kind == Level::NonCapture) {
+    level.first = add(Op::Dummy);
+  } else if (kind == Level::Lookahead) {
+    level.negative = value_[0] == 'n';
+  }
+  levels_.push_back(level);
+}
+
+void Compiler::finish_alternative(Level& level) {
+  Piece alternative = level.has_terms ? level.terms : single(Op::Dummy);
+  level.has_terms = false;
+  if (!level.has_alternatives) {
+    level.alternatives = alternative;
+    level.has_alternatives = true;
+    return;
+  }
+  // The earlier alternatives are tried first (`alt`), the new one after.
+  Piece earlier = level.alternatives;
+  const std::uint32_t join = add(Op::Dummy);
+  append(earlier, join);
+  append(alternative, join);
+  const std::uint32_t fork = add(Op::Alternative);
+  program_.states[fork].next = alternative.start;
+  program_.states[fork].alt = earlier.start;
+  level.alternatives = {fork, join};
+}
+
+void Compiler::add_term(const Piece& term) {
+  Level& level = levels_.back();
+  if (level.has_terms) {
+    append(level.terms, term);
+  } else {
+    level.terms = term;
+    level.has_terms = true;
+  }
+}
+
+bool Compiler::try_atom(Piece* atom) {
+  if (accept(Token::AnyChar)) {
+    *atom = single(Op::Class, false, add_class(any_byte_but_line_ends()));
+  } else if (try_char()) {
+    *atom = single(Op::Byte, false, static_cast<unsigned char>(value_[0]));
+  } else if (accept(Token::Backref)) {
+    const auto index = static_cast<std::size_t>(int_value(10));
+    if (index >= program_.groups ||
+        std::find(open_groups_.begin(), open_groups_.end(), index) != open_groups_.end()) {
+      fail(std::regex_constants::error_backref);
+    }
+    program_.has_back_references = true;
+    *atom = single(Op::BackReference, false, static_cast<std::uint32_t>(index));
+  } else if (accept(Token::QuotedClass)) {
+    ClassBuilder builder(ctype_.is(std::ctype_base::upper, value_[0]), traits_);
+    builder.add_character_class(value_, false);
+    *atom = single(Op::Class, false, add_class(builder.build()));
+  } else if (accept(Token::BracketNegBegin)) {
+    *atom = bracket(true);
+  } else if (accept(Token::BracketBegin)) {
+    *atom = bracket(false);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+Piece Compiler::bracket(bool negated) {
+  ClassBuilder builder(negated, traits_);
+  enum class Last { None, Char, Class } last = Last::None;
+  char last_char = 0;
+  const auto push_char = [&](char c) {
+    if (last == Last::Char) {
+      builder.add_char(last_char);
+    }
+    last = Last::Char;
+    last_char = c;
+  };
+  const auto push_class = [&] {
+    if (last == Last::Char) {
+      builder.add_char(last_char);
+    }
+    last = Last::Class;
+  };
+  if (try_char()) {
+    push_char(value_[0]);
+  } else if (accept(Token::BracketDash)) {
+    push_char('-');
+  }
+  while (!accept(Token::BracketEnd)) {
+    if (accept(Token::CollatingSymbol)) {
+      const std::string element = builder.add_collating_element(value_);
+      if (element.size() == 1) {
+        push_char(element[0]);
+      } else {
+        push_class();
+      }
+    } else if (accept(Token::EquivalenceClassName)) {
+      push_class();
+      builder.add_equivalence_class(value_);
+    } else if (accept(Token::CharClassName)) {
+      push_class();
+      builder.add_character_class(value_, false);
+    } else if (try_char()) {
+      push_char(value_[0]);
+    } else if (accept(Token::BracketDash)) {
+      if (accept(Token::BracketEnd)) {
+        push_char('-');
+        break;
+      }
+      if (last == Last::Class) {
+        fail(std::regex_constants::error_range);
+      } else if (last == Last::Char) {
+        if (try_char()) {
+          builder.add_range(last_char, value_[0]);
+        } else if (accept(Token::BracketDash)) {
+          builder.add_range(last_char, '-');
+        } else {
+          fail(std::regex_constants::error_range);
+        }
+        last = Last::None;
+      } else {
+        push_char('-');
+      }
+    } else if (accept(Token::QuotedClass)) {
+      push_class();
+      builder.add_character_class(value_, ctype_.is(std::ctype_base::upper, value_[0]));
+    } else {
+      fail(std::regex_constants::error_brack);
+    }
+  }
+  if (last == Last::Char) {
+    builder.add_char(last_char);
+  }
+  return single(Op::Class, false, add_class(builder.build()));
+}
+
+void Compiler::add_quantified(Piece atom) {
+  for (;;) {
+    if (accept(Token::Star)) {
+      const bool lazy = accept(Token::Question);
+      const std::uint32_t loop = add(Op::Repeat, lazy);
+      program_.states[loop].alt = atom.start;
+      append(atom, loop);
+      atom = {loop, loop};
+    } else if (accept(Token::Plus)) {
+      const bool lazy = accept(Token::Question);
+      const std::uint32_t loop = add(Op::Repeat, lazy);
+      program_.states[loop].alt = atom.start;
+      append(atom, loop);
+    } else if (accept(Token::Question)) {
+      const bool lazy = accept(Token::Question);
+      const std::uint32_t join = add(Op::Dummy);
+      const std::uint32_t choice = add(Op::Repeat, lazy);
+      program_.states[choice].alt = atom.start;
+      append(atom, join);
+      program_.states[choice].next = join;
+      atom = {choice, join};
+    } else if (accept(Token::IntervalBegin)) {
+      if (!accept(Token::DupCount)) {
+        fail(std::regex_constants::error_badbrace);
+      }
+      const long min = int_value(10);
+      bool unbounded = false;
+      long optional = 0;
+      if (accept(Token::Comma)) {
+        if (accept(Token::DupCount)) {
+          optional = int_value(10) - min;
+        } else {
+          unbounded = true;
+        }
+      }
+      if (!accept(Token::IntervalEnd)) {
+        fail(std::regex_constants::error_brace);
+      }
+      const bool lazy = accept(Token::Question);
+      Piece result = single(Op::Dummy);
+      for (long i = 0; i < min; ++i) {
+        append(result, clone(atom));
+      }
+      if (unbounded) {
+        Piece body = clone(atom);
+        const std::uint32_t loop = add(Op::Repeat, lazy);
+        program_.states[loop].alt = body.start;
+        append(body, loop);
+        append(result, loop);
+      } else {
+        if (optional < 0) {
+          fail(std::regex_constants::error_badbrace);
+        }
+        // Nested optional rounds: each one either goes on with one more
+        // round (`alt`) or leaves for the common end (`next`).
+        const std::uint32_t end = add(Op::Dummy);
+        for (long i = 0; i < optional; ++i) {
+          Piece body = clone(atom);
+          const std::uint32_t choice = add(Op::Repeat, lazy);
+          program_.states[choice].alt = body.start;
+          program_.states[choice].next = end;
+          program_.states[result.end].next = choice;
+          result.end = body.end;
+        }
+        append(result, end);
+      }
+      atom = result;
+    } else {
+      break;
+    }
+  }
+  add_term(atom);
+}
+
+void Compiler::close() {
+  Level level = levels_.back();
+  levels_.pop_back();
+  finish_alternative(level);
+  if (level.kind == Level::Lookahead) {
+    Piece body = level.alternatives;
+    append(body, add(Op::Accept));
+    const std::uint32_t look = add(Op::Lookahead, level.negative);
+    program_.states[look].alt = body.start;
+    add_term({look, look});
+    return;
+  }
+  Piece group{level.first, level.first};
+  append(group, level.alternatives);
+  if (level.kind == Level::Capture) {
+    open_groups_.pop_back();
+    append(group, add(Op::CaptureEnd, false, level.group));
+  }
+  add_quantified(group);
+}
+
+Program Compiler::run(bool keep_captures) {
+  program_.word = word_bytes(traits_);
+  levels_.push_back(Level{Level::Whole});
+  program_.groups = 1;
+  Piece whole = single(Op::CaptureBegin, false, 0);
+  for (;;) {
+    Piece term{};
+    if (accept(Token::End)) {
+      if (levels_.size() != 1) {
+        fail(std::regex_constants::error_paren);
+      }
+      break;
+    }
+    if (accept(Token::Or)) {
+      finish_alternative(levels_.back());
+    } else if (accept(Token::GroupEnd)) {
+      if (levels_.size() == 1) {
+        fail(std::regex_constants::error_paren);
+      }
+      close();
+    } else if (accept(Token::LineBegin)) {
+      add_term(single(Op::LineBegin));
+    } else if (accept(Token::LineEnd)) {
+      add_term(single(Op::LineEnd));
+    } else if (accept(Token::WordBoundary)) {
+      add_term(single(Op::WordBoundary, value_[0] == 'n'));
+    } else if (accept(Token::LookaheadBegin)) {
+      open(Level::Lookahead);
+    } else if (accept(Token::GroupBegin)) {
+      open(Level::Capture);
+    } else if (accept(Token::NonCapturingBegin)) {
+      open(Level::NonCapture);
+    } else if (try_atom(&term)) {
+      add_quantified(term);
+    } else {
+      // A quantifier with nothing to repeat ends the alternative where the
+      // standard library expects ")" or the end.
+      fail(std::regex_constants::error_paren);
+    }
+  }
+  finish_alternative(levels_.back());
+  append(whole, levels_.back().alternatives);
+  append(whole, add(Op::CaptureEnd, false, 0));
+  append(whole, add(Op::Accept));
+  program_.start = whole.start;
+  eliminate_dummies(keep_captures || program_.has_back_references);
+  renumber();
+  // What `{0}` repeats is never reached and does not count.
+  program_.has_back_references = false;
+  program_.has_lookaheads = false;
+  for (const State& state : program_.states) {
+    program_.has_back_references |= state.op == Op::BackReference;
+    program_.has_lookaheads |= state.op == Op::Lookahead;
+  }
+  return std::move(program_);
+}
+
+void Compiler::eliminate_dummies(bool keep_captures) {
+  auto& states = program_.states;
+  const auto skippable = [&](std::uint32_t id) {
+    const Op op = states[id].op;
+    return op == Op::Dummy || (!keep_captures && (op == Op::CaptureBegin || op == Op::CaptureEnd));
+  };
+  const auto follow = [&](std::uint32_t id) {
+    while (id != kNoState && skippable(id)) {
+      id = states[id].next;
+    }
+    return id;
+  };
+  for (State& state : states) {
+    state.next = follow(state.next);
+    if (has_alt(state.op)) {
+      state.alt = follow(state.alt);
+    }
+  }
+  program_.start = follow(program_.start);
+}
+
+void Compiler::renumber() {
+  const auto& states = program_.states;
+  std::vector<std::uint32_t> number(states.size(), kNoState);
+  std::vector<std::uint32_t> order;
+  std::vector<std::uint32_t> pending{program_.start};
+  while (!pending.empty()) {
+    const std::uint32_t id = pending.back();
+    pending.pop_back();
+    if (id == kNoState || number[id] != kNoState) {
+      continue;
+    }
+    number[id] = static_cast<std::uint32_t>(order.size());
+    order.push_back(id);
+    if (has_alt(states[id].op)) {
+      pending.push_back(states[id].alt);
+    }
+    pending.push_back(states[id].next);
+  }
+  std::vector<State> compact;
+  compact.reserve(order.size());
+  for (std::uint32_t id : order) {
+    State state = states[id];
+    if (state.next != kNoState) {
+      state.next = number[state.next];
+    }
+    if (has_alt(state.op)) {
+      state.alt = number[state.alt];
+    }
+    compact.push_back(state);
+  }
+  program_.states = std::move(compact);
+  program_.start = 0;
+}
+
+}  // namespace
+
+Program compile_pattern(const std::string& pattern, bool keep_captures) {
+  return Compiler(pattern).run(keep_captures);
+}
+
+}  // namespace pattern
+}  // namespace astsieve
