@@ -1,5 +1,5 @@
 """Whether this interpreter runs with AddressSanitizer preloaded
-(scripts/test-python-sanitize.sh), for the checks that mean nothing there."""
+(scripts/test_python_sanitize.sh), for the checks that mean nothing there."""
 
 import pytest
 

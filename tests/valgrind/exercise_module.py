@@ -1,4 +1,4 @@
-"""A short run of all three functions, for scripts/valgrind-leaks.sh: results
+"""A short run of all three functions, for scripts/valgrind_leaks.sh: results
 with several files and lines, and every way a call can fail after its
 arguments were converted, a few times over."""
 

@@ -1,4 +1,4 @@
-"""Fuzz target for astsieve's Python surface (run by scripts/fuzz.sh).
+"""Fuzz target for astsieve's Python surface (run by scripts/fuzz_surface.sh).
 
 Every input becomes one call of one of the three functions with a live
 translation unit. The first argument is a real handle or a real cursor of

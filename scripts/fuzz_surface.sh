@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Fuzzes the module's Python surface (fuzz/surface_fuzzer.py) with atheris for
+# Fuzzes the module's Python surface (fuzz/surface_fuzz.py) with atheris for
 # SECONDS (default 600) against a build of the module made with clang,
 # AddressSanitizer, UndefinedBehaviorSanitizer and libFuzzer's coverage
-# instrumentation (build/fuzz), so that the fuzzer is guided by the engine's
-# and the matcher's native code. The corpus grows in build/fuzz/corpus; a
-# finding is written to build/fuzz/crash-* and ends the run with a non-zero
-# status. Extra arguments go to libFuzzer; crash files given there are
-# replayed instead of fuzzing (scripts/fuzz.sh 0 build/fuzz/crash-...).
+# instrumentation (build/fuzz-surface), so that the fuzzer is guided by the
+# engine's and the matcher's native code. The corpus grows in
+# build/fuzz-surface/corpus; a finding is written to
+# build/fuzz-surface/crash-* and ends the run with a non-zero status. Extra
+# arguments go to libFuzzer; crash files given there are replayed instead of
+# fuzzing (scripts/fuzz_surface.sh 0 build/fuzz-surface/crash-...).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,12 +16,12 @@ shift || true
 
 scripts/setup.sh
 .venv/bin/python -m pip install -q --disable-pip-version-check -r deps/requirements-fuzz.txt
-build_dir=build/fuzz
+build_dir=build/fuzz-surface
 llvm_major=$(cat deps/llvm-major)
 # Without the vptr and function-type checks, whose runtime parts atheris's
 # ASan runtime lacks (the module defines no virtual functions and calls no
 # function through a pointer of another type).
-scripts/build-module.sh "$build_dir" -DCMAKE_CXX_COMPILER="clang++-$llvm_major" \
+scripts/build_module.sh "$build_dir" -DCMAKE_CXX_COMPILER="clang++-$llvm_major" \
   -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize=vptr,function -fno-sanitize-recover=all -fno-omit-frame-pointer"
 
 # atheris ships an ASan runtime with libFuzzer inside; the C++ library is
@@ -36,5 +37,5 @@ if [ ${#inputs[@]} -eq 0 ]; then
   mkdir -p "$build_dir/corpus"
   inputs=(-max_total_time="$seconds" -print_final_stats=1 "$build_dir/corpus")
 fi
-.venv/bin/python fuzz/surface_fuzzer.py -timeout=30 -rss_limit_mb=4096 -artifact_prefix="$build_dir/" \
+.venv/bin/python fuzz/surface_fuzz.py -timeout=30 -rss_limit_mb=4096 -artifact_prefix="$build_dir/" \
   "${inputs[@]}"

@@ -6,14 +6,14 @@
 # it is loaded by then). Python objects are allocated with malloc so that ASan
 # watches them too.
 # Leak detection is off here: the interpreter keeps much of its memory until
-# exit (scripts/valgrind-leaks.sh checks the module for leaks). Extra
+# exit (scripts/valgrind_leaks.sh checks the module for leaks). Extra
 # arguments go to pytest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 build_dir=build/python-sanitize
-scripts/build-module.sh "$build_dir" -DASTSIEVE_SANITIZE=ON
+scripts/build_module.sh "$build_dir" -DASTSIEVE_SANITIZE=ON
 
 site="$PWD/$build_dir/site"
 export LD_PRELOAD

@@ -2,7 +2,7 @@
 # Builds the extension module outside pip into BUILD_DIR and lays it out,
 # together with the astsieve_cindex package, in BUILD_DIR/site, a directory
 # to put first on PYTHONPATH. Extra arguments go to CMake, e.g.
-#   scripts/build-module.sh build/python-sanitize -DASTSIEVE_SANITIZE=ON
+#   scripts/build_module.sh build/python-sanitize -DASTSIEVE_SANITIZE=ON
 # Needs scripts/setup.sh to have run (pybind11 comes from .venv).
 set -euo pipefail
 cd "$(dirname "$0")/.."

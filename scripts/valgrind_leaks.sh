@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 build_dir=build/valgrind
-scripts/build-module.sh "$build_dir"
+scripts/build_module.sh "$build_dir"
 
 log="$build_dir/valgrind.log"
 PYTHONMALLOC=malloc PYTHONPATH="$PWD/$build_dir/site" \
