@@ -13,9 +13,14 @@ cindex = astsieve_cindex.load_cindex()
 import astsieve  # noqa: E402
 from astsieve_cindex import cursor_tuple, translation_unit_handle  # noqa: E402
 
+# The header's name is long enough for a back-referencing pattern to run out
+# of the matcher's step budget.
+HEADER_NAME = b"inc/" + b"a" * 30 + b".h"
+STEPS_PATTERN = r".*/((a|a)*)\1x"
+NESTING_PATTERN = "(?=" * 700 + "(.)" + ")" * 700 + r".*\1.*"
 HEADER = b"struct point { int x, y; };\nstatic inline int twice(int v) { return v + v; }\n"
 MAIN = (
-    b'#include "inc/shapes.h"\n'
+    b'#include "' + HEADER_NAME + b'"\n'
     b'#include "odd\xff.h"\n'
     b"#define SQUARE(v) ((v) * (v))\n"
     b"int area(struct point p) {\n"
@@ -56,14 +61,14 @@ def write(directory, name, text):
 def main():
     with tempfile.TemporaryDirectory() as text_directory:
         directory = os.fsencode(text_directory)
-        write(directory, b"inc/shapes.h", HEADER)
+        write(directory, HEADER_NAME, HEADER)
         write(directory, b"odd\xff.h", b"int odd;\n")
         main_path = os.fsdecode(write(directory, b"m.c", MAIN))
         unit = cindex.TranslationUnit.from_source(main_path, args=["-I", text_directory])
         handle = translation_unit_handle(unit)
         top = cursor_tuple(unit.cursor)
         area = cursor_tuple([c for c in unit.cursor.get_children() if c.spelling == "area"][0])
-        headers = ".*/inc/[a-z]+\\.h"
+        headers = ".*/inc/a+\\.h"
         for _ in range(ROUNDS):
             assert len(astsieve.get_path_to_lineno_to_nodes(handle, headers, main_path)) == 2
             assert astsieve.update_path_lineno(area, headers, main_path)
@@ -75,6 +80,10 @@ def main():
             ):
                 expect(RuntimeError, function, first, "(", main_path)
                 expect(TypeError, function, first, None, main_path)
+            # Only walks that reach the header run out of budget.
+            for pattern in (STEPS_PATTERN, NESTING_PATTERN):
+                expect(RuntimeError, astsieve.get_path_to_lineno_to_nodes, handle, pattern, main_path)
+                expect(RuntimeError, astsieve.get_path_to_nodes, top, pattern, main_path)
             expect(UnicodeDecodeError, astsieve.get_path_to_lineno_to_nodes, handle, ".*", main_path)
             expect(UnicodeDecodeError, astsieve.get_path_to_nodes, top, ".*", main_path)
             expect(LookupError, astsieve.update_path_lineno, (area[0], area[1], Refuses()), "", main_path)
