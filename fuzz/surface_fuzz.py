@@ -100,6 +100,8 @@ PATTERN_TOKENS = [
     "[a-z]", "[^/]", "[", "]", "\\d", "\\w", "\\s", "\\b", "\\B", "\\1", "\\2", ".", "^", "$",
     "\\", "/", "a", "aa", "inc", "shapes", "\\.h", "\\.c", ".*", "[[:alpha:]]", "\\x41", "\\u0041",
     "\\0", "\\/", "-", ",", "}", "{",
+    # Pieces that make a match backtrack hard over the header's run of a's.
+    "(a|a)*", "((a|a)*)", "(a*)*", "(a+)+", "\\1x", "{0,40}", "(?=(?=(?=", ")))",
 ]
 
 
@@ -287,8 +289,17 @@ def refused_string(fdp):
     return [None, bytearray(b"a"), pathlib.Path("m.c"), 0, memoryview(b"a")][fdp.ConsumeIntInRange(0, 4)]
 
 
+def nested_lookaheads(fdp):
+    """Lookaheads nested around a back-reference, up to past the nesting
+    budget."""
+    depth = fdp.ConsumeIntInRange(0, 800)
+    return "(?=" * depth + "(.)" + ")" * depth + ".*\\1.*"
+
+
 def pattern_argument(fdp):
-    choice = fdp.ConsumeIntInRange(0, 7)
+    choice = fdp.ConsumeIntInRange(0, 8)
+    if choice == 8:
+        return nested_lookaheads(fdp)
     if choice == 0:
         return ""
     if choice == 1:
