@@ -1,20 +1,33 @@
-"""Use astsieve together with clang.cindex in one process."""
+"""Use astsieve together with clang.cindex in one process.
+
+load_cindex() makes clang.cindex load the libclang file that astsieve links;
+the queries take and return clang.cindex objects; the conversions turn them
+into astsieve's raw handles and cursor tuples and back.
+"""
 
 from __future__ import annotations
 
-from ._libclang import LIBCLANG_FILE
+from .handles import CursorTuple, cursor_from_tuple, cursor_tuple, translation_unit_handle
+from .loading import LIBCLANG_FILE, LibclangMismatchError, load_cindex
+from .queries import (
+    MainPath,
+    PathPattern,
+    get_path_to_lineno_to_nodes,
+    get_path_to_nodes,
+    update_path_lineno,
+)
 
-__all__ = ["LIBCLANG_FILE", "load_cindex"]
-
-
-def load_cindex():
-    """Returns clang.cindex configured to load the libclang file astsieve links.
-
-    Call it before clang.cindex loads any library: two copies of libclang in
-    one process would hand handles of one to the other.
-    """
-    import clang.cindex as cindex
-
-    if not cindex.Config.loaded:
-        cindex.Config.set_library_file(LIBCLANG_FILE)
-    return cindex
+__all__ = [
+    "LIBCLANG_FILE",
+    "CursorTuple",
+    "LibclangMismatchError",
+    "MainPath",
+    "PathPattern",
+    "cursor_from_tuple",
+    "cursor_tuple",
+    "get_path_to_lineno_to_nodes",
+    "get_path_to_nodes",
+    "load_cindex",
+    "translation_unit_handle",
+    "update_path_lineno",
+]
