@@ -29,17 +29,11 @@ from typing import Callable, NamedTuple
 
 import astsieve
 import astsieve_cindex
+from astsieve_cindex import cursor_tuple, translation_unit_handle
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import cindex_walk  # noqa: E402
-from walk_probe import (  # noqa: E402
-    CHILDREN_WALK,
-    SUBTREE_WALK,
-    UNIT_WALK,
-    WalkProbe,
-    cursor_tuple,
-    unit_handle,
-)
+from walk_probe import CHILDREN_WALK, SUBTREE_WALK, UNIT_WALK, WalkProbe  # noqa: E402
 
 UNITS = Path(__file__).resolve().parent / "units"
 METHODS = ("cindex", "astsieve", "no-gc", "native", "floor")
@@ -153,12 +147,13 @@ def measure(probe: WalkProbe, unit, case: Case, query: Query, args) -> Row:
         targets = largest_declarations(probe, unit, case)
     else:
         targets = [unit.cursor]
-    as_argument = unit_handle if query.walk == UNIT_WALK else cursor_tuple
+    as_argument = translation_unit_handle if query.walk == UNIT_WALK else cursor_tuple
     arguments = [as_argument(target) for target in targets]
     pattern, main = case.pattern, case.source
 
     for target, argument in zip(targets, arguments):
-        if as_tuples(query.cindex(target, pattern, main)) != query.astsieve(argument, pattern, main):
+        expected = as_tuples(query.cindex(target, pattern, main))
+        if expected != query.astsieve(argument, pattern, main):
             raise SystemExit(f"case {case.key}, {query.name}: astsieve and cindex disagree")
 
     def native(side: str):
@@ -186,7 +181,8 @@ def result_memory(unit, case: Case) -> tuple:
     per returned node."""
     gc.collect()
     tracemalloc.start()
-    result = astsieve.get_path_to_lineno_to_nodes(unit_handle(unit), case.pattern, case.source)
+    handle = translation_unit_handle(unit)
+    result = astsieve.get_path_to_lineno_to_nodes(handle, case.pattern, case.source)
     kept, peak = tracemalloc.get_traced_memory()
     tracemalloc.stop()
     nodes = sum(len(nodes) for lines in result.values() for nodes in lines.values())

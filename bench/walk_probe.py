@@ -7,6 +7,8 @@ from __future__ import annotations
 import ctypes
 from typing import NamedTuple
 
+from astsieve_cindex import translation_unit_handle
+
 UNIT_WALK, SUBTREE_WALK, CHILDREN_WALK = 0, 1, 2
 
 
@@ -22,16 +24,6 @@ class NativeRun(NamedTuple):
     visited: int  # the floor's count of nodes looked up; 0 for the engine
     returned: int
     ns: float
-
-
-def unit_handle(unit) -> int:
-    """The CXTranslationUnit pointer value of a clang.cindex unit."""
-    return ctypes.cast(unit.obj, ctypes.c_void_p).value
-
-
-def cursor_tuple(cursor) -> tuple:
-    """(kind, xdata, [data0, data1, data2]) of a clang.cindex cursor."""
-    return (cursor._kind_id, cursor.xdata, [word or 0 for word in cursor.data])
 
 
 class WalkProbe:
@@ -54,7 +46,10 @@ class WalkProbe:
     def run(self, side: str, walk: int, target, pattern: str, main_path: str) -> NativeRun:
         """`target` is a clang.cindex unit for UNIT_WALK, else a cursor."""
         out = _ProbeResult()
-        unit, cursor = (unit_handle(target), None) if walk == UNIT_WALK else (0, target)
+        if walk == UNIT_WALK:
+            unit, cursor = translation_unit_handle(target), None
+        else:
+            unit, cursor = 0, target
         status = self._walks[side](
             walk,
             unit,
