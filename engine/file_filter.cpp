@@ -1,5 +1,6 @@
 #include "file_filter.h"
 
+#include <cstring>
 #include <utility>
 
 namespace astsieve {
@@ -17,7 +18,11 @@ bool copy_file_name(CXFile file, std::string& path) {
   if (text == nullptr) {
     return false;
   }
-  path.assign(text);
+  // Sized copy into the reused buffer: cheaper than assign(), which must
+  // allow for the source overlapping the string.
+  const std::size_t length = std::strlen(text);
+  path.resize(length);
+  std::memcpy(path.data(), text, length);
   return true;
 }
 

@@ -9,6 +9,11 @@
 namespace astsieve {
 namespace {
 
+// Lines mostly hold a handful of nodes (a declaration, its type, its
+// initialiser, ...): room for that many from the start saves the first
+// regrowths of a line's list and the copies of its records they make.
+constexpr std::size_t kFirstLineCapacity = 4;
+
 // Pops nodes until the stack is empty. An accepted node is appended under its
 // file and line, then its children are pushed so that the first child is
 // popped next. Dropped nodes are never expanded. One verdict and one child
@@ -31,7 +36,11 @@ void walk(std::vector<CXCursor>& stack, FileFilter& filter, PathToLinenoToNodes&
       last_line.forget();
       lines_of_last_path = &lines;
     }
-    last_line.get(lines, verdict.line).push_back(to_cursor_tuple(node));
+    NodeList& nodes = last_line.get(lines, verdict.line);
+    if (nodes.capacity() == 0) {
+      nodes.reserve(kFirstLineCapacity);
+    }
+    nodes.push_back(to_cursor_tuple(node));
     collect_children(node, children);
     stack.insert(stack.end(), children.rbegin(), children.rend());
   }
