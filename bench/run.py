@@ -86,11 +86,15 @@ def parse(cindex, index, case: Case):
     return unit
 
 
-def best_of(runs: int, timed: Callable[[], float]) -> float:
-    best = float("inf")
-    for _ in range(runs):
-        gc.collect()
-        best = min(best, timed())
+def best_of(runs: dict, timers: dict) -> dict:
+    """The best time of each timer, the timers taking turns within each round
+    so that a change in the machine's load falls on all of them alike."""
+    best = {name: float("inf") for name in timers}
+    for round_ in range(max(runs.values())):
+        for name, timed in timers.items():
+            if round_ < runs[name]:
+                gc.collect()
+                best[name] = min(best[name], timed())
     return best
 
 
@@ -160,17 +164,20 @@ def measure(probe: WalkProbe, unit, case: Case, query: Query, args) -> Row:
         runs = [probe.run(side, query.walk, t, pattern, main) for t in targets]
         return sum(r.visited for r in runs), sum(r.returned for r in runs), sum(r.ns for r in runs)
 
+    def python(function: Callable, on, collector: bool = True) -> float:
+        return sum(python_time(lambda x=x: function(x, pattern, main), collector) for x in on)
+
     visited, returned, _ = native("floor")
-    ns = {
-        "floor": best_of(args.repeat, lambda: native("floor")[2]),
-        "native": best_of(args.repeat, lambda: native("engine")[2]),
-        "astsieve": best_of(args.repeat, lambda: sum(
-            python_time(lambda a=a: query.astsieve(a, pattern, main)) for a in arguments)),
-        "no-gc": best_of(args.repeat, lambda: sum(
-            python_time(lambda a=a: query.astsieve(a, pattern, main), False) for a in arguments)),
-        "cindex": best_of(args.cindex_repeat, lambda: sum(
-            python_time(lambda t=t: query.cindex(t, pattern, main)) for t in targets)),
+    timers = {
+        "cindex": lambda: python(query.cindex, targets),
+        "astsieve": lambda: python(query.astsieve, arguments),
+        "no-gc": lambda: python(query.astsieve, arguments, collector=False),
+        "native": lambda: native("engine")[2],
+        "floor": lambda: native("floor")[2],
     }
+    runs = {name: args.repeat for name in timers}
+    runs["cindex"] = args.cindex_repeat
+    ns = best_of(runs, timers)
     if native("engine")[1] != returned:
         raise SystemExit(f"case {case.key}, {query.name}: engine and floor disagree")
     return Row(case.key, query.name, visited, returned, ns)
