@@ -183,17 +183,32 @@ def measure(probe: WalkProbe, unit, case: Case, query: Query, args) -> Row:
     return Row(case.key, query.name, visited, returned, ns)
 
 
-def result_memory(unit, case: Case) -> tuple:
-    """Peak and kept Python heap of one get_path_to_lineno_to_nodes result,
-    per returned node."""
+class ResultCost(NamedTuple):
+    peak: float  # Python heap per returned node, at its highest during the call
+    kept: float  # Python heap per returned node that the result keeps
+    collections: list  # runs of the cyclic collector during the call, by generation
+
+
+def result_cost(unit, case: Case) -> ResultCost:
+    """What one get_path_to_lineno_to_nodes call costs besides time."""
+    collections = [0, 0, 0]
+
+    def count(phase: str, info: dict) -> None:
+        if phase == "start":
+            collections[info["generation"]] += 1
+
     gc.collect()
+    gc.callbacks.append(count)
     tracemalloc.start()
-    handle = translation_unit_handle(unit)
-    result = astsieve.get_path_to_lineno_to_nodes(handle, case.pattern, case.source)
-    kept, peak = tracemalloc.get_traced_memory()
-    tracemalloc.stop()
-    nodes = sum(len(nodes) for lines in result.values() for nodes in lines.values())
-    return peak / max(nodes, 1), kept / max(nodes, 1)
+    try:
+        handle = translation_unit_handle(unit)
+        result = astsieve.get_path_to_lineno_to_nodes(handle, case.pattern, case.source)
+        kept, peak = tracemalloc.get_traced_memory()
+    finally:
+        tracemalloc.stop()
+        gc.callbacks.remove(count)
+    nodes = max(sum(len(nodes) for lines in result.values() for nodes in lines.values()), 1)
+    return ResultCost(peak / nodes, kept / nodes, collections)
 
 
 def print_tables(rows: list, memory: dict) -> None:
@@ -212,9 +227,11 @@ def print_tables(rows: list, memory: dict) -> None:
     for row in rows:
         print(f"{row.case:5}{row.query:18}{row.ns['cindex'] / 1e6:>9.1f}"
               + "".join(f"{row.ns[m] / 1e6:>10.2f}" for m in METHODS[1:]))
-    print("\nPython heap of a whole-unit result (tracemalloc), bytes per returned node:")
-    for key, (peak, kept) in memory.items():
-        print(f"  case {key}: peak {peak:.0f}, kept {kept:.0f}")
+    print("\nOne whole-unit call from Python: heap in bytes per returned node (tracemalloc),"
+          "\nand how often the cyclic collector ran during it, by generation:")
+    for key, cost in memory.items():
+        print(f"  case {key}: peak {cost.peak:.0f}, kept {cost.kept:.0f}; collections "
+              + " / ".join(str(count) for count in cost.collections))
 
 
 def write_chart(rows: list, case_titles: dict, path: Path) -> None:
@@ -267,7 +284,7 @@ def main() -> None:
         unit = parse(cindex, index, case)
         for query in QUERIES:
             rows.append(measure(probe, unit, case, query, args))
-        memory[case.key] = result_memory(unit, case)
+        memory[case.key] = result_cost(unit, case)
     print_tables(rows, memory)
     write_chart(rows, titles, args.chart)
 
