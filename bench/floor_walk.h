@@ -23,7 +23,8 @@ struct FloorCount {
 
 // Decides acceptance once per libclang file handle, so that the per-node
 // cost is a pointer comparison: the floor pays libclang's calls, not the
-// engine's file test.
+// engine's file test. Timed walks reuse a filter that an untimed walk of
+// the same unit has already taught every file's verdict.
 class FloorFilter {
  public:
   FloorFilter(const std::string& pattern, std::string main_path);

