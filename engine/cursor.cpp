@@ -13,7 +13,7 @@ static_assert(sizeof(void*) == sizeof(std::uint64_t), "data words are carried as
 // What a visit collects: the children so far and, if the visit had to stop,
 // the error to raise once libclang has returned.
 struct ChildCollection {
-  std::vector<CXCursor> children;
+  std::vector<CXCursor>& children;
   std::exception_ptr error;
 };
 
@@ -71,12 +71,18 @@ CursorTuple to_cursor_tuple(const CXCursor& cursor) noexcept {
 }
 
 std::vector<CXCursor> collect_children(const CXCursor& cursor) {
-  ChildCollection collection;
+  std::vector<CXCursor> children;
+  collect_children(cursor, children);
+  return children;
+}
+
+void collect_children(const CXCursor& cursor, std::vector<CXCursor>& children) {
+  children.clear();
+  ChildCollection collection{children, nullptr};
   clang_visitChildren(cursor, child_visitor, &collection);
   if (collection.error) {
     std::rethrow_exception(collection.error);
   }
-  return std::move(collection.children);
 }
 
 }  // namespace astsieve

@@ -26,6 +26,11 @@ CursorTuple to_cursor_tuple(const CXCursor& cursor) noexcept;
 // array cannot grow. No exception ever crosses libclang's own frames.
 std::vector<CXCursor> collect_children(const CXCursor& cursor);
 
+// The same into `children`, which is emptied first and keeps its capacity,
+// so that a walk needs one array for all its nodes. After a throw its
+// contents are unspecified.
+void collect_children(const CXCursor& cursor, std::vector<CXCursor>& children);
+
 // Message of the error raised for a null child.
 inline constexpr const char* kNullChildMessage = "FIXME: Document this assertion in API";
 

@@ -1,22 +1,29 @@
 #include "file_filter.h"
 
+#include <cstring>
 #include <utility>
 
 namespace astsieve {
 namespace {
 
-// Copies libclang's file name; libclang's string is disposed of as soon as
-// the copy exists (or has failed). A name without text counts as no name.
-std::optional<std::string> file_name(CXFile file) {
+// Copies libclang's file name into `path`; libclang's string is disposed of
+// as soon as the copy exists (or has failed). A name without text counts as
+// no name.
+bool copy_file_name(CXFile file, std::string& path) {
   struct Disposer {
     CXString string;
     ~Disposer() { clang_disposeString(string); }
   } name{clang_getFileName(file)};
   const char* text = clang_getCString(name.string);
   if (text == nullptr) {
-    return std::nullopt;
+    return false;
   }
-  return std::string(text);
+  // Sized copy into the reused buffer: cheaper than assign(), which must
+  // allow for the source overlapping the string.
+  const std::size_t length = std::strlen(text);
+  path.resize(length);
+  std::memcpy(path.data(), text, length);
+  return true;
 }
 
 }  // namespace
@@ -29,25 +36,36 @@ FileFilter::FileFilter(const std::string& pattern, std::string main_path)
 }
 
 FileVerdict FileFilter::classify(const CXCursor& cursor) {
+  FileVerdict verdict;
+  classify(cursor, verdict);
+  if (verdict.kind != FileVerdict::Accepted) {
+    verdict.path.clear();
+  }
+  return verdict;
+}
+
+void FileFilter::classify(const CXCursor& cursor, FileVerdict& verdict) {
   CXSourceLocation location = clang_getCursorLocation(cursor);
   CXFile file = nullptr;
   unsigned line = 0;
   clang_getInstantiationLocation(location, &file, &line, nullptr, nullptr);
-  if (file == nullptr) {
-    return {};
+  verdict.line = 0;
+  if (file == nullptr || !copy_file_name(file, verdict.path)) {
+    verdict.kind = FileVerdict::NoFile;
+    return;
   }
-  std::optional<std::string> path = file_name(file);
-  if (!path) {
-    return {};
+  const std::string& path = verdict.path;
+  if (rejected_.count(path) != 0) {
+    verdict.kind = FileVerdict::Rejected;
+    return;
   }
-  if (rejected_.count(*path) != 0) {
-    return {FileVerdict::Rejected, {}, 0};
+  if (path == main_path_ || (pattern_ && pattern_->full_match(path))) {
+    verdict.kind = FileVerdict::Accepted;
+    verdict.line = static_cast<std::int64_t>(line);
+    return;
   }
-  if (*path == main_path_ || (pattern_ && pattern_->full_match(*path))) {
-    return {FileVerdict::Accepted, std::move(*path), static_cast<std::int64_t>(line)};
-  }
-  rejected_.insert(std::move(*path));
-  return {FileVerdict::Rejected, {}, 0};
+  rejected_.insert(path);
+  verdict.kind = FileVerdict::Rejected;
 }
 
 }  // namespace astsieve

@@ -32,6 +32,12 @@ class FileFilter {
   // budget.
   FileVerdict classify(const CXCursor& cursor);
 
+  // The same into `verdict`, whose path keeps its capacity from one node to
+  // the next: a walk that classifies every node into one verdict copies each
+  // file name into the same buffer instead of allocating a string per node.
+  // The path is meaningful only when the verdict is Accepted.
+  void classify(const CXCursor& cursor, FileVerdict& verdict);
+
  private:
   std::optional<PathPattern> pattern_;
   std::string main_path_;

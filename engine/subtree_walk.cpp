@@ -4,23 +4,44 @@
 
 #include "file_filter.h"
 #include "grouping.h"
+#include "last_entry.h"
 
 namespace astsieve {
 namespace {
 
+// Lines mostly hold a handful of nodes (a declaration, its type, its
+// initialiser, ...): room for that many from the start saves the first
+// regrowths of a line's list and the copies of its records they make.
+constexpr std::size_t kFirstLineCapacity = 4;
+
 // Pops nodes until the stack is empty. An accepted node is appended under its
 // file and line, then its children are pushed so that the first child is
-// popped next. Dropped nodes are never expanded.
+// popped next. Dropped nodes are never expanded. One verdict and one child
+// array serve every node.
 void walk(std::vector<CXCursor>& stack, FileFilter& filter, PathToLinenoToNodes& result) {
+  FileVerdict verdict;
+  std::vector<CXCursor> children;
+  LastEntry<PathToLinenoToNodes> last_path;
+  LastEntry<LinenoToNodes> last_line;  // within `*lines_of_last_path`
+  const LinenoToNodes* lines_of_last_path = nullptr;
   while (!stack.empty()) {
     const CXCursor node = stack.back();
     stack.pop_back();
-    FileVerdict verdict = filter.classify(node);
+    filter.classify(node, verdict);
     if (verdict.kind != FileVerdict::Accepted) {
       continue;
     }
-    result[std::move(verdict.path)][verdict.line].push_back(to_cursor_tuple(node));
-    const std::vector<CXCursor> children = collect_children(node);
+    LinenoToNodes& lines = last_path.get(result, verdict.path);
+    if (&lines != lines_of_last_path) {
+      last_line.forget();
+      lines_of_last_path = &lines;
+    }
+    NodeList& nodes = last_line.get(lines, verdict.line);
+    if (nodes.capacity() == 0) {
+      nodes.reserve(kFirstLineCapacity);
+    }
+    nodes.push_back(to_cursor_tuple(node));
+    collect_children(node, children);
     stack.insert(stack.end(), children.rbegin(), children.rend());
   }
 }

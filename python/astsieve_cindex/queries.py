@@ -7,8 +7,10 @@ of cursor tuples. The main path defaults to the translation unit's main file.
 
 from __future__ import annotations
 
+import contextlib
+import gc
 import os
-from typing import Dict, List, NamedTuple, Optional, Union
+from typing import Dict, Iterator, List, NamedTuple, Optional, Union
 
 import astsieve
 from clang.cindex import Cursor, TranslationUnit
@@ -81,6 +83,24 @@ def _call(unit: TranslationUnit, pattern: PathPattern, main_path: Optional[MainP
     return call
 
 
+@contextlib.contextmanager
+def _collector_paused() -> Iterator[None]:
+    """Keeps Python's cyclic collector from running while a result is built.
+
+    A result holds two tracked objects per node (a tuple and its list), then
+    a Cursor per node here; none can form a cycle, yet on a large unit the
+    collector would otherwise run hundreds of times over them and cost more
+    than the walk itself. The collector's state is restored on every exit.
+    """
+    was_enabled = gc.isenabled()
+    gc.disable()
+    try:
+        yield
+    finally:
+        if was_enabled:
+            gc.enable()
+
+
 def _cursors(nodes: List[CursorTuple], unit: TranslationUnit) -> List[Cursor]:
     return [cursor_from_tuple(node, unit) for node in nodes]
 
@@ -105,8 +125,9 @@ def get_path_to_lineno_to_nodes(
     """
     handle = translation_unit_handle(unit)
     call = _call(unit, pattern, main_path)
-    result = astsieve.get_path_to_lineno_to_nodes(handle, call.pattern, call.main_path)
-    return _by_path_and_line(result, unit)
+    with _collector_paused():
+        result = astsieve.get_path_to_lineno_to_nodes(handle, call.pattern, call.main_path)
+        return _by_path_and_line(result, unit)
 
 
 def update_path_lineno(
@@ -119,8 +140,9 @@ def update_path_lineno(
     TranslationUnit stands for its own cursor."""
     root = _root(node)
     call = _call(root.translation_unit, pattern, main_path)
-    result = astsieve.update_path_lineno(cursor_tuple(root), call.pattern, call.main_path)
-    return _by_path_and_line(result, call.unit)
+    with _collector_paused():
+        result = astsieve.update_path_lineno(cursor_tuple(root), call.pattern, call.main_path)
+        return _by_path_and_line(result, call.unit)
 
 
 def get_path_to_nodes(
@@ -133,5 +155,6 @@ def get_path_to_nodes(
     stands for its own cursor."""
     root = _root(node)
     call = _call(root.translation_unit, pattern, main_path)
-    result = astsieve.get_path_to_nodes(cursor_tuple(root), call.pattern, call.main_path)
-    return {path: _cursors(nodes, call.unit) for path, nodes in result.items()}
+    with _collector_paused():
+        result = astsieve.get_path_to_nodes(cursor_tuple(root), call.pattern, call.main_path)
+        return {path: _cursors(nodes, call.unit) for path, nodes in result.items()}

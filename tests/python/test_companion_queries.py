@@ -128,3 +128,23 @@ def test_bad_arguments_raise_clear_errors(unit, cindex):
         astsieve.get_path_to_lineno_to_nodes(0, "(", "")
     with pytest.raises(RuntimeError, match=re.escape(str(engine_error.value))):
         companion.update_path_lineno(twice_left, "(")
+
+
+def test_queries_leave_the_cyclic_collector_as_they_found_it(unit):
+    twice_left = function(unit, "twice_left")
+    queries = [
+        lambda pattern: companion.get_path_to_lineno_to_nodes(unit, pattern),
+        lambda pattern: companion.update_path_lineno(twice_left, pattern),
+        lambda pattern: companion.get_path_to_nodes(unit, pattern),
+    ]
+    try:
+        for query in queries:
+            for enabled in (True, False):
+                (gc.enable if enabled else gc.disable)()
+                assert query("")
+                assert gc.isenabled() is enabled
+                with pytest.raises(RuntimeError):
+                    query("(")
+                assert gc.isenabled() is enabled
+    finally:
+        gc.enable()
