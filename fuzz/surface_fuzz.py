@@ -234,7 +234,7 @@ MISBEHAVING = [LengthRaises, LengthLies, LengthNegative, LengthHuge, LengthNotIn
 def sequence(fdp, items):
     """`items` as a tuple, a list or a custom sequence, or as a sequence
     that misbehaves, or as a container that is not a sequence."""
-    choice = fdp.ConsumeIntInRange(0, 12)
+    choice = fdp.ConsumeIntInRange(0, 7 + len(MISBEHAVING))
     if choice <= 2:
         return tuple(items)
     if choice <= 4:
@@ -245,7 +245,7 @@ def sequence(fdp, items):
         return dict(enumerate(items))
     if choice == 7:
         return iter(items)
-    return MISBEHAVING[choice - 8](items) if choice - 8 < len(MISBEHAVING) else list(items)
+    return MISBEHAVING[choice - 8](items)
 
 
 def cursor_argument(fdp):
