@@ -35,15 +35,6 @@ FileFilter::FileFilter(const std::string& pattern, std::string main_path)
   }
 }
 
-FileVerdict FileFilter::classify(const CXCursor& cursor) {
-  FileVerdict verdict;
-  classify(cursor, verdict);
-  if (verdict.kind != FileVerdict::Accepted) {
-    verdict.path.clear();
-  }
-  return verdict;
-}
-
 void FileFilter::classify(const CXCursor& cursor, FileVerdict& verdict) {
   CXSourceLocation location = clang_getCursorLocation(cursor);
   CXFile file = nullptr;

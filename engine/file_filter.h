@@ -29,13 +29,10 @@ class FileFilter {
   // Accepted when the node's expansion file is the main path (byte for
   // byte) or fully matches the pattern. Paths that fail are remembered for
   // the rest of the call. Throws std::regex_error when a match runs out of
-  // budget.
-  FileVerdict classify(const CXCursor& cursor);
-
-  // The same into `verdict`, whose path keeps its capacity from one node to
-  // the next: a walk that classifies every node into one verdict copies each
-  // file name into the same buffer instead of allocating a string per node.
-  // The path is meaningful only when the verdict is Accepted.
+  // budget. The verdict is written into `verdict`, whose path keeps its
+  // capacity from one node to the next, so a walk that classifies every node
+  // into one verdict copies each file name into the same buffer. The path is
+  // meaningful only when the verdict is Accepted.
   void classify(const CXCursor& cursor, FileVerdict& verdict);
 
  private:

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Sets up (scripts/setup.sh), then runs every test: the C++ suite through
-# CTest and the Python suite through pytest. Pass --sanitize to run the C++
-# suite built with AddressSanitizer and UndefinedBehaviorSanitizer instead.
+# Sets up (scripts/setup.sh), checks the C++ formatting (scripts/format.sh),
+# then runs every test: the C++ suite through CTest and the Python suite
+# through pytest. Pass --sanitize to run the C++ suite built with
+# AddressSanitizer and UndefinedBehaviorSanitizer instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,6 +14,7 @@ if [ "${1:-}" = "--sanitize" ]; then
 fi
 
 scripts/setup.sh
+scripts/format.sh --check
 
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DASTSIEVE_BUILD_MODULE=OFF -DASTSIEVE_BUILD_TESTS=ON "${cmake_args[@]}" >/dev/null

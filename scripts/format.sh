@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Formats the project's C++ sources with clang-format (the LLVM major of
+# deps/llvm-major); with --check it only reports files that differ and fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+clang_format="clang-format-$(cat deps/llvm-major)"
+mapfile -t sources < <(git ls-files 'engine/*' 'module/*' 'tests/*' 'bench/*' 'fuzz/*' | grep -E '\.(cpp|h)$')
+if [ "${1:-}" = "--check" ]; then
+  "$clang_format" --dry-run -Werror "${sources[@]}"
+else
+  "$clang_format" -i "${sources[@]}"
+fi
