@@ -3,20 +3,22 @@
 Each takes a TranslationUnit or a Cursor where the extension takes a handle
 or a cursor tuple, and returns the same grouping with Cursor objects in place
 of cursor tuples. The main path defaults to the translation unit's main file.
+
+The dicts of a result are plain dicts; each list of Cursors is a read-only
+CursorList view (see views.py), and to_lists() gives the plain form.
 """
 
 from __future__ import annotations
 
-import contextlib
-import gc
 import os
-from typing import Dict, Iterator, List, NamedTuple, Optional, Union
+from typing import Dict, Optional, Tuple, Union
 
-import astsieve
 from clang.cindex import Cursor, TranslationUnit
 
-from .handles import CursorTuple, cursor_from_tuple, cursor_tuple, translation_unit_handle
+from . import _native
+from .handles import translation_unit_handle
 from .loading import load_cindex
+from .views import CursorList
 
 __all__ = [
     "MainPath",
@@ -69,54 +71,17 @@ def _root(node: Union[Cursor, TranslationUnit]) -> Cursor:
     return node
 
 
-class _Call(NamedTuple):
-    """The extension's arguments for one query, and the unit of its nodes."""
-
-    unit: TranslationUnit
-    pattern: PathPattern
-    main_path: bytes
-
-
-def _call(unit: TranslationUnit, pattern: PathPattern, main_path: Optional[MainPath]) -> _Call:
-    call = _Call(unit, _checked_pattern(pattern), _main_path_bytes(main_path, unit))
+def _arguments(
+    unit: TranslationUnit, pattern: PathPattern, main_path: Optional[MainPath]
+) -> Tuple[PathPattern, bytes]:
+    arguments = (_checked_pattern(pattern), _main_path_bytes(main_path, unit))
     _check_shared_libclang()
-    return call
-
-
-@contextlib.contextmanager
-def _collector_paused() -> Iterator[None]:
-    """Keeps Python's cyclic collector from running while a result is built.
-
-    A result holds two tracked objects per node (a tuple and its list), then
-    a Cursor per node here; none can form a cycle, yet on a large unit the
-    collector would otherwise run hundreds of times over them and cost more
-    than the walk itself. The collector's state is restored on every exit.
-    """
-    was_enabled = gc.isenabled()
-    gc.disable()
-    try:
-        yield
-    finally:
-        if was_enabled:
-            gc.enable()
-
-
-def _cursors(nodes: List[CursorTuple], unit: TranslationUnit) -> List[Cursor]:
-    return [cursor_from_tuple(node, unit) for node in nodes]
-
-
-def _by_path_and_line(
-    result: Dict[str, Dict[int, List[CursorTuple]]], unit: TranslationUnit
-) -> Dict[str, Dict[int, List[Cursor]]]:
-    return {
-        path: {line: _cursors(nodes, unit) for line, nodes in lines.items()}
-        for path, lines in result.items()
-    }
+    return arguments
 
 
 def get_path_to_lineno_to_nodes(
     unit: TranslationUnit, pattern: PathPattern = "", main_path: Optional[MainPath] = None
-) -> Dict[str, Dict[int, List[Cursor]]]:
+) -> Dict[str, Dict[int, CursorList]]:
     """Every node of `unit` in an accepted file, grouped by file and line.
 
     A file is accepted when its path is `main_path` byte for byte, or when the
@@ -124,37 +89,30 @@ def get_path_to_lineno_to_nodes(
     pattern matches nothing). Raises RuntimeError for an invalid pattern.
     """
     handle = translation_unit_handle(unit)
-    call = _call(unit, pattern, main_path)
-    with _collector_paused():
-        result = astsieve.get_path_to_lineno_to_nodes(handle, call.pattern, call.main_path)
-        return _by_path_and_line(result, unit)
+    return _native.unit_lines(handle, *_arguments(unit, pattern, main_path), unit, Cursor)
 
 
 def update_path_lineno(
     node: Union[Cursor, TranslationUnit],
     pattern: PathPattern = "",
     main_path: Optional[MainPath] = None,
-) -> Dict[str, Dict[int, List[Cursor]]]:
+) -> Dict[str, Dict[int, CursorList]]:
     """The nodes of the subtree of `node`, `node` included, grouped by file
     and line; files are accepted as by get_path_to_lineno_to_nodes. A
     TranslationUnit stands for its own cursor."""
     root = _root(node)
-    call = _call(root.translation_unit, pattern, main_path)
-    with _collector_paused():
-        result = astsieve.update_path_lineno(cursor_tuple(root), call.pattern, call.main_path)
-        return _by_path_and_line(result, call.unit)
+    unit = root._tu
+    return _native.subtree_lines(root, *_arguments(unit, pattern, main_path), unit, Cursor)
 
 
 def get_path_to_nodes(
     node: Union[Cursor, TranslationUnit],
     pattern: PathPattern = "",
     main_path: Optional[MainPath] = None,
-) -> Dict[str, List[Cursor]]:
+) -> Dict[str, CursorList]:
     """The direct children of `node` in accepted files, grouped by file;
     files are accepted as by get_path_to_lineno_to_nodes. A TranslationUnit
     stands for its own cursor."""
     root = _root(node)
-    call = _call(root.translation_unit, pattern, main_path)
-    with _collector_paused():
-        result = astsieve.get_path_to_nodes(cursor_tuple(root), call.pattern, call.main_path)
-        return {path: _cursors(nodes, call.unit) for path, nodes in result.items()}
+    unit = root._tu
+    return _native.children_by_path(root, *_arguments(unit, pattern, main_path), unit, Cursor)
