@@ -5,10 +5,10 @@ namespace {
 
 struct CursorList {
   PyObject_HEAD
-  // A ctypes array of clang.cindex.Cursor holding every record of one query
-  // result; a Cursor made from it refers to it, so it lives as long as they
-  // do.
-  PyObject* cursors;
+      // A ctypes array of clang.cindex.Cursor holding every record of one query
+      // result; a Cursor made from it refers to it, so it lives as long as they
+      // do.
+      PyObject* cursors;
   // The TranslationUnit, set as `_tu` on every Cursor made, which keeps the
   // unit alive while any of them lives.
   PyObject* unit;

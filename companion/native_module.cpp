@@ -10,7 +10,6 @@
 // and restored on every exit.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
-
 #include <clang-c/Index.h>
 
 #include <cstdint>
@@ -35,8 +34,8 @@ void set_python_error() {
   try {
     throw;
   } catch (const PythonError&) {
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
+  } catch (const std::bad_alloc& error) {
+    PyErr_SetString(PyExc_MemoryError, error.what());
   } catch (const std::out_of_range& error) {
     PyErr_SetString(PyExc_IndexError, error.what());
   } catch (const std::overflow_error& error) {
@@ -207,8 +206,14 @@ PyMethodDef functions[] = {
 };
 
 PyModuleDef module_definition = {
-    PyModuleDef_HEAD_INIT, "astsieve_cindex._native",
-    "The engine's queries returning CursorList views.", -1, functions, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "astsieve_cindex._native",
+    "The engine's queries returning CursorList views.",
+    -1,
+    functions,
+    nullptr,
+    nullptr,
+    nullptr,
     nullptr,
 };
 
