@@ -1,7 +1,8 @@
 # Types of the companion's native helper. Its functions are the companion's
 # internals; CursorList is public as astsieve_cindex.CursorList.
 
-from typing import Any, ClassVar, Dict, Iterator, List, Sequence, Type, Union, overload
+import os
+from typing import Any, Callable, ClassVar, Dict, Iterator, List, Sequence, Type, Union, overload
 
 from clang.cindex import Cursor, TranslationUnit
 
@@ -20,13 +21,17 @@ class CursorList(Sequence[Cursor]):
     def index(self, value: Any, start: int = ..., stop: int = ...) -> int: ...
 
 _Text = Union[str, bytes]
+_MainPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]", None]
 
+def bind(
+    cursor_type: Type[Cursor], unit_type: Type[TranslationUnit], check_libclang: Callable[[], object], /
+) -> None: ...
 def unit_lines(
-    handle: int, pattern: _Text, main_path: _Text, unit: TranslationUnit, cursor_type: Type[Cursor], /
+    handle: int, unit: TranslationUnit, pattern: _Text, main_path: _MainPath, /
 ) -> Dict[str, Dict[int, CursorList]]: ...
 def subtree_lines(
-    cursor: Cursor, pattern: _Text, main_path: _Text, unit: TranslationUnit, cursor_type: Type[Cursor], /
+    node: Union[Cursor, TranslationUnit], pattern: _Text, main_path: _MainPath, /
 ) -> Dict[str, Dict[int, CursorList]]: ...
 def children_by_path(
-    cursor: Cursor, pattern: _Text, main_path: _Text, unit: TranslationUnit, cursor_type: Type[Cursor], /
+    node: Union[Cursor, TranslationUnit], pattern: _Text, main_path: _MainPath, /
 ) -> Dict[str, CursorList]: ...

@@ -2,31 +2,26 @@
 // package, returning CursorList views over one ctypes array of
 // clang.cindex.Cursor records per result instead of a tuple per node.
 //
-// Every function takes (target, pattern, main_path, unit, cursor_type):
-// target is a translation unit handle (int) or a clang.cindex.Cursor,
-// pattern and main_path are str (UTF-8) or bytes, unit is the
-// TranslationUnit the result's Cursors belong to and cursor_type is
-// clang.cindex.Cursor. Python's cyclic collector is paused during the call
+// bind(Cursor, TranslationUnit, check_libclang) comes first. Then
+// unit_lines(handle, unit, pattern, main_path), subtree_lines(node, pattern,
+// main_path) and children_by_path(node, pattern, main_path) take the
+// companion's arguments as its public functions do (main_path None: the
+// unit's main file). Python's cyclic collector is paused during each call
 // and restored on every exit.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
-#include <clang-c/Index.h>
 
-#include <cstdint>
-#include <cstring>
 #include <new>
 #include <stdexcept>
 #include <string>
 
+#include "arguments.h"
 #include "cursor_list.h"
 #include "grouping.h"
 #include "packing.h"
 
 namespace astsieve_cindex {
 namespace {
-
-// Raised where a Python error is already set.
-struct PythonError {};
 
 // Translates the exception being handled into a Python error, as the
 // astsieve extension's binding does.
@@ -91,76 +86,27 @@ class CollectorPaused {
   bool was_enabled_;
 };
 
-std::string text_argument(PyObject* value, const char* what) {
-  if (PyBytes_Check(value)) {
-    return std::string(PyBytes_AS_STRING(value), static_cast<std::size_t>(PyBytes_GET_SIZE(value)));
-  }
-  if (PyUnicode_Check(value)) {
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(value, &size);
-    if (text != nullptr) {
-      return std::string(text, static_cast<std::size_t>(size));
-    }
-    PyErr_Clear();
-    PyErr_Format(PyExc_TypeError, "the %s is not encodable as UTF-8", what);
-    throw PythonError{};
-  }
-  PyErr_Format(PyExc_TypeError, "the %s must be str or bytes, got %.200s", what,
-               Py_TYPE(value)->tp_name);
-  throw PythonError{};
-}
-
-astsieve::CursorTuple cursor_argument(PyObject* cursor, PyObject* cursor_type) {
-  const int is_cursor = PyObject_IsInstance(cursor, cursor_type);
-  if (is_cursor != 1) {
-    if (is_cursor == 0) {
-      PyErr_Format(PyExc_TypeError, "expected a clang.cindex.Cursor, got %.200s",
-                   Py_TYPE(cursor)->tp_name);
-    }
-    throw PythonError{};
-  }
-  Py_buffer buffer;
-  if (PyObject_GetBuffer(cursor, &buffer, PyBUF_SIMPLE) < 0) {
-    throw PythonError{};
-  }
-  CXCursor record{};
-  const bool fits = buffer.len == static_cast<Py_ssize_t>(sizeof record);
-  if (fits) {
-    std::memcpy(&record, buffer.buf, sizeof record);
-  }
-  PyBuffer_Release(&buffer);
-  if (!fits) {
-    PyErr_SetString(PyExc_TypeError, "clang.cindex.Cursor is not a CXCursor record");
-    throw PythonError{};
-  }
-  return astsieve::to_cursor_tuple(record);
-}
-
-std::uint64_t handle_argument(PyObject* handle) {
-  const unsigned long long value = PyLong_AsUnsignedLongLong(handle);
-  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
-    throw PythonError{};
-  }
-  return value;
-}
-
-constexpr Py_ssize_t kArguments = 5;
-
-// Checks the arguments, runs `query` with the collector paused and packs its
-// result; nothing is returned unless every step succeeds.
-template <typename Query>
-PyObject* run(const char* name, PyObject* const* args, Py_ssize_t nargs, Query query) {
-  if (nargs != kArguments) {
-    PyErr_Format(PyExc_TypeError, "%s() takes %zd positional arguments (%zd given)", name,
-                 kArguments, nargs);
+// Checks the arguments with `parse`, which returns the engine's call, runs
+// that call with the collector paused and packs its result with the unit's
+// Cursors; nothing is returned unless every step succeeds.
+template <typename Parse>
+PyObject* run(const char* name, PyObject* const* args, Py_ssize_t nargs, Py_ssize_t expected,
+              Parse parse) {
+  if (nargs != expected) {
+    PyErr_Format(PyExc_TypeError, "%s() takes %zd positional arguments (%zd given)", name, expected,
+                 nargs);
     return nullptr;
   }
-  const CursorOrigin origin{args[3], args[4]};
+  if (bindings().cursor_type == nullptr) {
+    PyErr_SetString(PyExc_RuntimeError, "astsieve_cindex._native.bind() has not been called");
+    return nullptr;
+  }
   CollectorPaused paused;
   try {
-    const std::string pattern = text_argument(args[1], "path pattern");
-    const std::string main_path = text_argument(args[2], "main path");
-    return pack(query(args[0], origin, pattern, main_path), origin);
+    Ref unit;
+    const auto query = parse(args, unit);
+    check_libclang();
+    return pack(query(), unit.get());
   } catch (...) {
     set_python_error();
     return nullptr;
@@ -168,40 +114,83 @@ PyObject* run(const char* name, PyObject* const* args, Py_ssize_t nargs, Query q
 }
 
 PyObject* unit_lines(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  return run("unit_lines", args, nargs,
-             [](PyObject* target, const CursorOrigin&, const std::string& pattern,
-                const std::string& main_path) {
-               return astsieve::get_path_to_lineno_to_nodes(handle_argument(target), pattern,
-                                                            main_path);
-             });
+  return run("unit_lines", args, nargs, 4, [](PyObject* const* arguments, Ref& unit) {
+    const std::uint64_t handle = handle_argument(arguments[0]);
+    Py_INCREF(arguments[1]);
+    unit = Ref(arguments[1]);
+    std::string pattern = pattern_argument(arguments[2]);
+    std::string main_path = main_path_argument(arguments[3], unit.get());
+    return [handle, pattern = std::move(pattern), main_path = std::move(main_path)] {
+      return astsieve::get_path_to_lineno_to_nodes(handle, pattern, main_path);
+    };
+  });
+}
+
+// The arguments of the cursor queries: (node, pattern, main_path).
+struct CursorCall {
+  astsieve::CursorTuple cursor;
+  std::string pattern;
+  std::string main_path;
+};
+
+CursorCall cursor_call(PyObject* const* arguments, Ref& unit) {
+  Root root = root_argument(arguments[0]);
+  unit = std::move(root.unit);
+  const astsieve::CursorTuple cursor = cursor_tuple_of(root.cursor.get());
+  std::string pattern = pattern_argument(arguments[1]);
+  return CursorCall{cursor, std::move(pattern), main_path_argument(arguments[2], unit.get())};
 }
 
 PyObject* subtree_lines(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  return run("subtree_lines", args, nargs,
-             [](PyObject* target, const CursorOrigin& origin, const std::string& pattern,
-                const std::string& main_path) {
-               return astsieve::update_path_lineno(cursor_argument(target, origin.cursor_type),
-                                                   pattern, main_path);
-             });
+  return run("subtree_lines", args, nargs, 3, [](PyObject* const* arguments, Ref& unit) {
+    return [call = cursor_call(arguments, unit)] {
+      return astsieve::update_path_lineno(call.cursor, call.pattern, call.main_path);
+    };
+  });
 }
 
 PyObject* children_by_path(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  return run("children_by_path", args, nargs,
-             [](PyObject* target, const CursorOrigin& origin, const std::string& pattern,
-                const std::string& main_path) {
-               return astsieve::get_path_to_nodes(cursor_argument(target, origin.cursor_type),
-                                                  pattern, main_path);
-             });
+  return run("children_by_path", args, nargs, 3, [](PyObject* const* arguments, Ref& unit) {
+    return [call = cursor_call(arguments, unit)] {
+      return astsieve::get_path_to_nodes(call.cursor, call.pattern, call.main_path);
+    };
+  });
+}
+
+PyObject* bind(PyObject*, PyObject* args) {
+  PyObject* cursor_type = nullptr;
+  PyObject* unit_type = nullptr;
+  PyObject* check = nullptr;
+  if (!PyArg_ParseTuple(args, "O!O!O:bind", &PyType_Type, &cursor_type, &PyType_Type, &unit_type,
+                        &check)) {
+    return nullptr;
+  }
+  Bindings& bound = bindings();
+  for (PyObject** slot : {&bound.cursor_type, &bound.unit_type, &bound.check_libclang}) {
+    Py_XDECREF(*slot);
+  }
+  Py_INCREF(cursor_type);
+  Py_INCREF(unit_type);
+  Py_INCREF(check);
+  bound = Bindings{cursor_type, unit_type, check, false};
+  Py_RETURN_NONE;
+}
+
+template <PyObject* (*function)(PyObject*, PyObject* const*, Py_ssize_t)>
+PyCFunction fast() {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
 
 PyMethodDef functions[] = {
-    {"unit_lines", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(unit_lines)),
-     METH_FASTCALL, "astsieve.get_path_to_lineno_to_nodes with CursorList results."},
-    {"subtree_lines", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(subtree_lines)),
-     METH_FASTCALL, "astsieve.update_path_lineno with CursorList results."},
-    {"children_by_path",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(children_by_path)), METH_FASTCALL,
-     "astsieve.get_path_to_nodes with CursorList results."},
+    {"bind", bind, METH_VARARGS,
+     "bind(Cursor, TranslationUnit, check_libclang): the types of clang.cindex, and the check "
+     "made before the first query."},
+    {"unit_lines", fast<unit_lines>(), METH_FASTCALL,
+     "unit_lines(handle, unit, pattern, main_path): get_path_to_lineno_to_nodes."},
+    {"subtree_lines", fast<subtree_lines>(), METH_FASTCALL,
+     "subtree_lines(node, pattern, main_path): update_path_lineno."},
+    {"children_by_path", fast<children_by_path>(), METH_FASTCALL,
+     "children_by_path(node, pattern, main_path): get_path_to_nodes."},
     {nullptr, nullptr, 0, nullptr},
 };
 

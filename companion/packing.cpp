@@ -5,40 +5,41 @@
 #include <cstring>
 #include <string>
 
+#include "arguments.h"
 #include "cursor_list.h"
 
 namespace astsieve_cindex {
 namespace {
 
-// Owns a new reference; releases it unless taken with release().
-class Ref {
- public:
-  explicit Ref(PyObject* object = nullptr) noexcept : object_(object) {}
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  ~Ref() { Py_XDECREF(object_); }
-  PyObject* get() const noexcept { return object_; }
-  PyObject* release() noexcept {
-    PyObject* object = object_;
-    object_ = nullptr;
-    return object;
+// `Cursor * count`: ctypes keeps every array type it made in a dict; the
+// small ones, which queries on small subtrees ask for again and again, are
+// also remembered here.
+PyObject* array_type(Py_ssize_t count) {
+  constexpr Py_ssize_t kRemembered = 64;
+  static PyObject* remembered[kRemembered] = {};
+  if (count < kRemembered && remembered[count] != nullptr) {
+    Py_INCREF(remembered[count]);
+    return remembered[count];
   }
-
- private:
-  PyObject* object_;
-};
+  Ref size(PyLong_FromSsize_t(count));
+  PyObject* type =
+      size.get() == nullptr ? nullptr : PyNumber_Multiply(bindings().cursor_type, size.get());
+  if (type != nullptr && count < kRemembered) {
+    Py_INCREF(type);
+    remembered[count] = type;
+  }
+  return type;
+}
 
 // The ctypes array that receives a result's records, filled list by list.
 class Records {
  public:
-  Records(const CursorOrigin& origin, Py_ssize_t count) : origin_(origin) {
-    Ref size(PyLong_FromSsize_t(count));
-    Ref array_type(size.get() == nullptr ? nullptr
-                                         : PyNumber_Multiply(origin.cursor_type, size.get()));
-    if (array_type.get() == nullptr) {
+  Records(PyObject* unit, Py_ssize_t count) : unit_(unit) {
+    Ref type(array_type(count));
+    if (type.get() == nullptr) {
       return;
     }
-    array_ = PyObject_CallObject(array_type.get(), nullptr);
+    array_ = PyObject_CallObject(type.get(), nullptr);
     if (array_ == nullptr || PyObject_GetBuffer(array_, &buffer_, PyBUF_WRITABLE) < 0) {
       return;
     }
@@ -71,11 +72,11 @@ class Records {
                   sizeof cursor);
       ++next_;
     }
-    return new_cursor_list(array_, origin_.unit, start, next_ - start);
+    return new_cursor_list(array_, unit_, start, next_ - start);
   }
 
  private:
-  CursorOrigin origin_;
+  PyObject* unit_;
   PyObject* array_ = nullptr;
   Py_buffer buffer_{};
   bool buffered_ = false;
@@ -126,7 +127,7 @@ Py_ssize_t node_count(const astsieve::LinenoToNodes& lines) {
 }
 
 template <typename Result, typename Value>
-PyObject* pack_by_path(const Result& result, const CursorOrigin& origin, Value value_of) {
+PyObject* pack_by_path(const Result& result, PyObject* unit, Value value_of) {
   Ref by_path(PyDict_New());
   if (by_path.get() == nullptr || result.empty()) {
     return by_path.release();
@@ -135,7 +136,7 @@ PyObject* pack_by_path(const Result& result, const CursorOrigin& origin, Value v
   for (const auto& entry : result) {
     count += node_count(entry.second);
   }
-  Records records(origin, count);
+  Records records(unit, count);
   if (!records.ready()) {
     return nullptr;
   }
@@ -150,12 +151,12 @@ PyObject* pack_by_path(const Result& result, const CursorOrigin& origin, Value v
 
 }  // namespace
 
-PyObject* pack(const astsieve::PathToLinenoToNodes& result, const CursorOrigin& origin) {
-  return pack_by_path(result, origin, lines_of);
+PyObject* pack(const astsieve::PathToLinenoToNodes& result, PyObject* unit) {
+  return pack_by_path(result, unit, lines_of);
 }
 
-PyObject* pack(const astsieve::PathToNodes& result, const CursorOrigin& origin) {
-  return pack_by_path(result, origin, [](const astsieve::NodeList& nodes, Records& records) {
+PyObject* pack(const astsieve::PathToNodes& result, PyObject* unit) {
+  return pack_by_path(result, unit, [](const astsieve::NodeList& nodes, Records& records) {
     return records.list_of(nodes);
   });
 }

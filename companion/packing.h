@@ -10,17 +10,11 @@
 
 namespace astsieve_cindex {
 
-// What the Cursors of a result need: their TranslationUnit and the
-// clang.cindex.Cursor type.
-struct CursorOrigin {
-  PyObject* unit;
-  PyObject* cursor_type;
-};
+// {path: {line: CursorList}} of Cursors of `unit`, of the bound Cursor
+// type; nullptr with a Python error set on failure.
+PyObject* pack(const astsieve::PathToLinenoToNodes& result, PyObject* unit);
 
-// {path: {line: CursorList}}; nullptr with a Python error set on failure.
-PyObject* pack(const astsieve::PathToLinenoToNodes& result, const CursorOrigin& origin);
-
-// {path: CursorList}; nullptr with a Python error set on failure.
-PyObject* pack(const astsieve::PathToNodes& result, const CursorOrigin& origin);
+// {path: CursorList}, the same way.
+PyObject* pack(const astsieve::PathToNodes& result, PyObject* unit);
 
 }  // namespace astsieve_cindex

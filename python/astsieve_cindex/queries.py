@@ -11,7 +11,7 @@ CursorList view (see views.py), and to_lists() gives the plain form.
 from __future__ import annotations
 
 import os
-from typing import Dict, Optional, Tuple, Union
+from typing import Dict, Optional, Union
 
 from clang.cindex import Cursor, TranslationUnit
 
@@ -31,52 +31,10 @@ __all__ = [
 PathPattern = Union[str, bytes]
 MainPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
-_shared_libclang_checked = False
-
-
-def _check_shared_libclang() -> None:
-    # Once cindex has loaded the right file it cannot load another one, so
-    # one successful check holds for the life of the process.
-    global _shared_libclang_checked
-    if not _shared_libclang_checked:
-        load_cindex()
-        _shared_libclang_checked = True
-
-
-def _checked_pattern(pattern: PathPattern) -> PathPattern:
-    if not isinstance(pattern, (str, bytes)):
-        raise TypeError(f"the path pattern must be str or bytes, got {type(pattern).__name__}")
-    return pattern
-
-
-def _main_path_bytes(main_path: Optional[MainPath], unit: TranslationUnit) -> bytes:
-    if main_path is None:
-        return os.fsencode(unit.spelling)
-    if not isinstance(main_path, (str, bytes, os.PathLike)):
-        raise TypeError(
-            f"the main path must be str, bytes or os.PathLike, got {type(main_path).__name__}"
-        )
-    return os.fsencode(main_path)
-
-
-def _root(node: Union[Cursor, TranslationUnit]) -> Cursor:
-    if isinstance(node, TranslationUnit):
-        return node.cursor
-    if not isinstance(node, Cursor):
-        raise TypeError(
-            f"expected a clang.cindex.Cursor or TranslationUnit, got {type(node).__name__}"
-        )
-    if not isinstance(getattr(node, "_tu", None), TranslationUnit):
-        raise ValueError("the cursor belongs to no translation unit")
-    return node
-
-
-def _arguments(
-    unit: TranslationUnit, pattern: PathPattern, main_path: Optional[MainPath]
-) -> Tuple[PathPattern, bytes]:
-    arguments = (_checked_pattern(pattern), _main_path_bytes(main_path, unit))
-    _check_shared_libclang()
-    return arguments
+# The argument checks are the helper's, in C, so that a query on a small
+# subtree costs little more than the engine's walk; load_cindex() runs before
+# the first query and must succeed once.
+_native.bind(Cursor, TranslationUnit, load_cindex)
 
 
 def get_path_to_lineno_to_nodes(
@@ -88,8 +46,7 @@ def get_path_to_lineno_to_nodes(
     whole path matches the ECMAScript regular expression `pattern` (an empty
     pattern matches nothing). Raises RuntimeError for an invalid pattern.
     """
-    handle = translation_unit_handle(unit)
-    return _native.unit_lines(handle, *_arguments(unit, pattern, main_path), unit, Cursor)
+    return _native.unit_lines(translation_unit_handle(unit), unit, pattern, main_path)
 
 
 def update_path_lineno(
@@ -100,9 +57,7 @@ def update_path_lineno(
     """The nodes of the subtree of `node`, `node` included, grouped by file
     and line; files are accepted as by get_path_to_lineno_to_nodes. A
     TranslationUnit stands for its own cursor."""
-    root = _root(node)
-    unit = root._tu
-    return _native.subtree_lines(root, *_arguments(unit, pattern, main_path), unit, Cursor)
+    return _native.subtree_lines(node, pattern, main_path)
 
 
 def get_path_to_nodes(
@@ -113,6 +68,4 @@ def get_path_to_nodes(
     """The direct children of `node` in accepted files, grouped by file;
     files are accepted as by get_path_to_lineno_to_nodes. A TranslationUnit
     stands for its own cursor."""
-    root = _root(node)
-    unit = root._tu
-    return _native.children_by_path(root, *_arguments(unit, pattern, main_path), unit, Cursor)
+    return _native.children_by_path(node, pattern, main_path)
