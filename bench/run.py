@@ -299,7 +299,8 @@ def write_chart(rows: list, case_titles: dict, path: Path) -> None:
     axes.set_xticks(range(len(rows)))
     axes.set_xticklabels([f"({row.case}) {row.query}" for row in rows], rotation=30, ha="right",
                          fontsize=8)
-    axes.set_title("astsieve against the clang.cindex walk and libclang's floor\n"
+    axes.set_title("astsieve and astsieve_cindex against the clang.cindex walk and "
+                   "libclang's floor\n"
                    + "; ".join(f"({key}) {title}" for key, title in case_titles.items()),
                    fontsize=9)
     axes.legend(ncol=len(METHODS), loc="upper center", fontsize=8)

@@ -45,6 +45,9 @@ def get_path_to_lineno_to_nodes(
     A file is accepted when its path is `main_path` byte for byte, or when the
     whole path matches the ECMAScript regular expression `pattern` (an empty
     pattern matches nothing). Raises RuntimeError for an invalid pattern.
+
+    The lists are read-only CursorList views that make a new Cursor each
+    time an item is taken; to_lists() turns the result into plain lists.
     """
     return _native.unit_lines(translation_unit_handle(unit), unit, pattern, main_path)
 
@@ -56,7 +59,8 @@ def update_path_lineno(
 ) -> Dict[str, Dict[int, CursorList]]:
     """The nodes of the subtree of `node`, `node` included, grouped by file
     and line; files are accepted as by get_path_to_lineno_to_nodes. A
-    TranslationUnit stands for its own cursor."""
+    TranslationUnit stands for its own cursor. The lists are read-only
+    CursorList views, as in get_path_to_lineno_to_nodes."""
     return _native.subtree_lines(node, pattern, main_path)
 
 
@@ -67,5 +71,6 @@ def get_path_to_nodes(
 ) -> Dict[str, CursorList]:
     """The direct children of `node` in accepted files, grouped by file;
     files are accepted as by get_path_to_lineno_to_nodes. A TranslationUnit
-    stands for its own cursor."""
+    stands for its own cursor. The lists are read-only CursorList views, as
+    in get_path_to_lineno_to_nodes."""
     return _native.children_by_path(node, pattern, main_path)
