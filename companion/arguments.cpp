@@ -42,7 +42,8 @@ Root root_argument(PyObject* node) {
     raise_type_error("expected a clang.cindex.Cursor or TranslationUnit, got %.200s", node);
   }
   PyObject* unit = PyObject_GetAttrString(node, "_tu");
-  if (unit == nullptr || !PyObject_TypeCheck(unit, reinterpret_cast<PyTypeObject*>(bound.unit_type))) {
+  if (unit == nullptr ||
+      !PyObject_TypeCheck(unit, reinterpret_cast<PyTypeObject*>(bound.unit_type))) {
     Py_XDECREF(unit);
     if (unit == nullptr && !PyErr_ExceptionMatches(PyExc_AttributeError)) {
       throw PythonError{};
