@@ -342,17 +342,23 @@ def check_nodes(nodes):
         assert (kind, xdata, tuple(data)) in KNOWN, f"not a cursor of the unit: {node}"
 
 
-def check_result(function, result):
+def check_grouping(result, by_line, check_list):
+    """{path: [node, ...]}, or {path: {line: [node, ...]}} when `by_line`,
+    each list checked by `check_list`."""
     assert type(result) is dict, result
     for path, group in result.items():
         assert type(path) is str, path
-        if function is astsieve.get_path_to_nodes:
-            check_nodes(group)
+        if not by_line:
+            check_list(group)
             continue
         assert type(group) is dict and group, group
         for line, nodes in group.items():
             assert type(line) is int and line in LINES, line
-            check_nodes(nodes)
+            check_list(nodes)
+
+
+def check_result(function, result):
+    check_grouping(result, function is not astsieve.get_path_to_nodes, check_nodes)
 
 
 def misbehaves(value):
@@ -406,16 +412,7 @@ def companion_call(fdp):
         if misbehaves(node):
             return
         raise
-    assert type(result) is dict, result
-    for path, group in result.items():
-        assert type(path) is str, path
-        if choice == 2:
-            check_views(group)
-            continue
-        assert type(group) is dict and group, group
-        for line, views in group.items():
-            assert type(line) is int and line in LINES, line
-            check_views(views)
+    check_grouping(result, choice != 2, check_views)
 
 
 def test_one_input(data):
