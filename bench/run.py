@@ -7,11 +7,15 @@ translation units, against:
   same with Python's cyclic garbage collector off during the call, which
   shows how much of it the collector takes while the result's tuples and
   lists are being created;
+- companion: astsieve_cindex's query, which returns clang.cindex Cursors
+  (through CursorList views), and touched: the same, then every list of the
+  result iterated, so that every Cursor object is made;
 - native: the engine's C++ function returning its C++ result (no Python);
 - floor: libclang's own calls for the same walk and nothing else.
 
 Every figure is the best of several runs. Prints the table, checks that
-astsieve and the Python walk agree node for node, and writes a PNG chart.
+astsieve, the companion and the Python walk agree node for node, and writes a
+PNG chart.
 Run through scripts/bench.sh, which builds the probe library first.
 """
 
@@ -37,7 +41,7 @@ import cindex_walk  # noqa: E402
 from walk_probe import CHILDREN_WALK, SUBTREE_WALK, UNIT_WALK, WalkProbe  # noqa: E402
 
 UNITS = Path(__file__).resolve().parent / "units"
-METHODS = ("cindex", "astsieve", "no-gc", "native", "floor")
+METHODS = ("cindex", "astsieve", "no-gc", "companion", "touched", "native", "floor")
 LARGEST_DECLARATIONS = 3
 
 
@@ -112,6 +116,15 @@ def python_time(call: Callable[[], object], collector: bool = True) -> float:
     return float(elapsed)
 
 
+def touched(result):
+    """Iterates every list of a query result, making every Cursor object."""
+    for value in result.values():
+        for nodes in value.values() if isinstance(value, dict) else (value,):
+            for _ in nodes:
+                pass
+    return result
+
+
 def as_tuples(result):
     """A cindex walk's result with cursor tuples in place of Cursor objects."""
     if isinstance(result, dict):
@@ -122,17 +135,10 @@ def as_tuples(result):
 class Query(NamedTuple):
     name: str
     walk: int
+    targets: Callable  # (probe, unit, case) -> the units or cursors queried in turn
     astsieve: Callable
+    companion: Callable
     cindex: Callable
-
-
-QUERIES = (
-    Query("whole unit", UNIT_WALK, astsieve.get_path_to_lineno_to_nodes,
-          cindex_walk.path_to_lineno_to_nodes),
-    Query("largest decls", SUBTREE_WALK, astsieve.update_path_lineno,
-          cindex_walk.update_path_lineno),
-    Query("unit children", CHILDREN_WALK, astsieve.get_path_to_nodes, cindex_walk.path_to_nodes),
-)
 
 
 def largest_declarations(probe: WalkProbe, unit, case: Case) -> list:
@@ -145,21 +151,43 @@ def largest_declarations(probe: WalkProbe, unit, case: Case) -> list:
     return [child for _, child in sizes[:LARGEST_DECLARATIONS]]
 
 
+def nodes_of_largest_declarations(probe: WalkProbe, unit, case: Case) -> list:
+    """Every accepted node of the largest declarations: a loop asking each
+    for its children, as a walk that goes down level by level does."""
+    return [
+        node
+        for declaration in largest_declarations(probe, unit, case)
+        for lines in cindex_walk.update_path_lineno(declaration, case.pattern, case.source).values()
+        for nodes in lines.values()
+        for node in nodes
+    ]
+
+
+QUERIES = (
+    Query("whole unit", UNIT_WALK, lambda probe, unit, case: [unit],
+          astsieve.get_path_to_lineno_to_nodes, astsieve_cindex.get_path_to_lineno_to_nodes,
+          cindex_walk.path_to_lineno_to_nodes),
+    Query("largest decls", SUBTREE_WALK, largest_declarations, astsieve.update_path_lineno,
+          astsieve_cindex.update_path_lineno, cindex_walk.update_path_lineno),
+    Query("unit children", CHILDREN_WALK, lambda probe, unit, case: [unit.cursor],
+          astsieve.get_path_to_nodes, astsieve_cindex.get_path_to_nodes, cindex_walk.path_to_nodes),
+    Query("children per node", CHILDREN_WALK, nodes_of_largest_declarations,
+          astsieve.get_path_to_nodes, astsieve_cindex.get_path_to_nodes, cindex_walk.path_to_nodes),
+)
+
+
 def measure(probe: WalkProbe, unit, case: Case, query: Query, args) -> Row:
-    if query.walk == UNIT_WALK:
-        targets = [unit]
-    elif query.walk == SUBTREE_WALK:
-        targets = largest_declarations(probe, unit, case)
-    else:
-        targets = [unit.cursor]
+    targets = query.targets(probe, unit, case)
     as_argument = translation_unit_handle if query.walk == UNIT_WALK else cursor_tuple
     arguments = [as_argument(target) for target in targets]
     pattern, main = case.pattern, case.source
 
     for target, argument in zip(targets, arguments):
-        expected = as_tuples(query.cindex(target, pattern, main))
-        if expected != query.astsieve(argument, pattern, main):
+        expected = query.cindex(target, pattern, main)
+        if as_tuples(expected) != query.astsieve(argument, pattern, main):
             raise SystemExit(f"case {case.key}, {query.name}: astsieve and cindex disagree")
+        if query.companion(target, pattern, main) != expected:
+            raise SystemExit(f"case {case.key}, {query.name}: the companion and cindex disagree")
 
     def native(side: str):
         runs = [probe.run(side, query.walk, t, pattern, main) for t in targets]
@@ -178,6 +206,9 @@ def measure(probe: WalkProbe, unit, case: Case, query: Query, args) -> Row:
         "cindex": lambda: python(query.cindex, targets),
         "astsieve": second_of_two(lambda: python(query.astsieve, arguments)),
         "no-gc": second_of_two(lambda: python(query.astsieve, arguments, collector=False)),
+        "companion": second_of_two(lambda: python(query.companion, targets)),
+        "touched": second_of_two(
+            lambda: python(lambda *call: touched(query.companion(*call)), targets)),
         "native": lambda: native("engine")[2],
         "floor": lambda: native("floor")[2],
     }
@@ -195,8 +226,9 @@ class ResultCost(NamedTuple):
     collections: list  # runs of the cyclic collector during the call, by generation
 
 
-def result_cost(unit, case: Case) -> ResultCost:
-    """What one get_path_to_lineno_to_nodes call costs besides time."""
+def result_cost(call: Callable[[], dict]) -> ResultCost:
+    """What one whole-unit call costs besides time. The engine's own C++
+    result, which tracemalloc does not see, exists during either call."""
     collections = [0, 0, 0]
 
     def count(phase: str, info: dict) -> None:
@@ -207,8 +239,7 @@ def result_cost(unit, case: Case) -> ResultCost:
     gc.callbacks.append(count)
     tracemalloc.start()
     try:
-        handle = translation_unit_handle(unit)
-        result = astsieve.get_path_to_lineno_to_nodes(handle, case.pattern, case.source)
+        result = call()
         kept, peak = tracemalloc.get_traced_memory()
     finally:
         tracemalloc.stop()
@@ -217,26 +248,37 @@ def result_cost(unit, case: Case) -> ResultCost:
     return ResultCost(peak / nodes, kept / nodes, collections)
 
 
+# Ratios printed for each row: (title, numerator, denominator).
+RATIOS = (
+    ("comp/no-gc", "companion", "no-gc"),
+    ("cindex/touch", "cindex", "touched"),
+    ("cindex/as", "cindex", "astsieve"),
+    ("as/floor", "astsieve", "floor"),
+    ("comp/floor", "companion", "floor"),
+    ("nat/floor", "native", "floor"),
+)
+
+
 def print_tables(rows: list, memory: dict) -> None:
-    print(f"\n{'':23}{'nodes':>17}  {'ns per visited node':^45}  {'ratios':^30}")
-    print(f"{'case':5}{'query':18}{'visited':>9}{'returned':>9}  "
-          + "".join(f"{m:>9}" for m in METHODS)
-          + f"{'cindex/as':>11}{'as/floor':>9}{'nat/floor':>10}")
+    print(f"\n{'':25}{'nodes':>17}  {'ns per visited node':^63}")
+    print(f"{'case':5}{'query':20}{'visited':>9}{'returned':>9}  "
+          + "".join(f"{m:>9}" for m in METHODS))
     for row in rows:
-        per_node = [row.ns[m] / max(row.visited, 1) for m in METHODS]
-        print(f"{row.case:5}{row.query:18}{row.visited:>9}{row.returned:>9}  "
-              + "".join(f"{v:>9.1f}" for v in per_node)
-              + f"{row.ns['cindex'] / row.ns['astsieve']:>10.1f}x"
-              + f"{row.ns['astsieve'] / row.ns['floor']:>8.2f}x"
-              + f"{row.ns['native'] / row.ns['floor']:>9.2f}x")
-    print(f"\n{'case':5}{'query':18}{'total ms':>9}" + "".join(f"{m:>10}" for m in METHODS[1:]))
+        print(f"{row.case:5}{row.query:20}{row.visited:>9}{row.returned:>9}  "
+              + "".join(f"{row.ns[m] / max(row.visited, 1):>9.1f}" for m in METHODS))
+    print(f"\n{'case':5}{'query':20}" + "".join(f"{title:>13}" for title, _, _ in RATIOS))
     for row in rows:
-        print(f"{row.case:5}{row.query:18}{row.ns['cindex'] / 1e6:>9.1f}"
+        print(f"{row.case:5}{row.query:20}"
+              + "".join(f"{row.ns[top] / row.ns[bottom]:>12.2f}x" for _, top, bottom in RATIOS))
+    print(f"\n{'case':5}{'query':20}{'total ms':>9}" + "".join(f"{m:>10}" for m in METHODS[1:]))
+    for row in rows:
+        print(f"{row.case:5}{row.query:20}{row.ns['cindex'] / 1e6:>9.1f}"
               + "".join(f"{row.ns[m] / 1e6:>10.2f}" for m in METHODS[1:]))
-    print("\nOne whole-unit call from Python: heap in bytes per returned node (tracemalloc),"
-          "\nand how often the cyclic collector ran during it, by generation:")
-    for key, cost in memory.items():
-        print(f"  case {key}: peak {cost.peak:.0f}, kept {cost.kept:.0f}; collections "
+    print("\nOne whole-unit call from Python: heap in bytes per returned node (tracemalloc;"
+          "\nthe engine's C++ result comes on top of the peak), and how often the cyclic"
+          "\ncollector ran during it, by generation:")
+    for (key, name), cost in memory.items():
+        print(f"  case {key}, {name:9}: peak {cost.peak:.0f}, kept {cost.kept:.0f}; collections "
               + " / ".join(str(count) for count in cost.collections))
 
 
@@ -247,7 +289,7 @@ def write_chart(rows: list, case_titles: dict, path: Path) -> None:
     import matplotlib.pyplot as plt
 
     figure, axes = plt.subplots(figsize=(12, 5.5))
-    width = 0.16
+    width = 0.8 / len(METHODS)
     for index, method in enumerate(METHODS):
         values = [row.ns[method] / max(row.visited, 1) for row in rows]
         positions = [i + (index - (len(METHODS) - 1) / 2) * width for i in range(len(rows))]
@@ -258,7 +300,8 @@ def write_chart(rows: list, case_titles: dict, path: Path) -> None:
     axes.set_xticks(range(len(rows)))
     axes.set_xticklabels([f"({row.case}) {row.query}" for row in rows], rotation=30, ha="right",
                          fontsize=8)
-    axes.set_title("astsieve against the clang.cindex walk and libclang's floor\n"
+    axes.set_title("astsieve and astsieve_cindex against the clang.cindex walk and "
+                   "libclang's floor\n"
                    + "; ".join(f"({key}) {title}" for key, title in case_titles.items()),
                    fontsize=9)
     axes.legend(ncol=len(METHODS), loc="upper center", fontsize=8)
@@ -271,7 +314,7 @@ def write_chart(rows: list, case_titles: dict, path: Path) -> None:
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--probe", required=True, help="libastsieve_walk_probe.so")
-    parser.add_argument("--chart", type=Path, default=Path("build/bench/walks.png"))
+    parser.add_argument("--chart", type=Path, default=Path("docs/walks.png"))
     parser.add_argument("--repeat", type=int, default=5, help="runs of the fast walks")
     parser.add_argument("--cindex-repeat", type=int, default=3, help="runs of the Python walk")
     parser.add_argument("--llvm-config", default="llvm-config-14")
@@ -295,7 +338,11 @@ def main() -> None:
         unit = parse(cindex, index, case)
         for query in QUERIES:
             rows.append(measure(probe, unit, case, query, args))
-        memory[case.key] = result_cost(unit, case)
+        handle = translation_unit_handle(unit)
+        memory[case.key, "astsieve"] = result_cost(
+            lambda: astsieve.get_path_to_lineno_to_nodes(handle, case.pattern, case.source))
+        memory[case.key, "companion"] = result_cost(
+            lambda: astsieve_cindex.get_path_to_lineno_to_nodes(unit, case.pattern, case.source))
     print_tables(rows, memory)
     write_chart(rows, titles, args.chart)
 

@@ -1,7 +1,8 @@
 """Fuzz target for astsieve's Python surface (run by scripts/fuzz_surface.sh).
 
 Every input becomes one call of one of the three functions with a live
-translation unit. The first argument is a real handle or a real cursor of
+translation unit, or of one of the companion's three queries
+(astsieve_cindex), which check their arguments natively too. The first argument is a real handle or a real cursor of
 that unit in one of many forms that convert to it (ints, int-likes, int
 subclasses, lists, tuples, custom sequences, kind and xdata with other high
 bits), or a shape that the conversion must refuse, or a sequence that
@@ -12,7 +13,8 @@ unit's own paths.
 
 A call may return or raise one of the expected errors. Anything else is a
 finding, and so is a result that is not the documented shape or holds a
-cursor that is not one of the unit's.
+cursor that is not one of the unit's (for the companion: a Cursor of another
+unit, or a view that disagrees with its own plain form).
 """
 
 import os
@@ -340,17 +342,23 @@ def check_nodes(nodes):
         assert (kind, xdata, tuple(data)) in KNOWN, f"not a cursor of the unit: {node}"
 
 
-def check_result(function, result):
+def check_grouping(result, by_line, check_list):
+    """{path: [node, ...]}, or {path: {line: [node, ...]}} when `by_line`,
+    each list checked by `check_list`."""
     assert type(result) is dict, result
     for path, group in result.items():
         assert type(path) is str, path
-        if function is astsieve.get_path_to_nodes:
-            check_nodes(group)
+        if not by_line:
+            check_list(group)
             continue
         assert type(group) is dict and group, group
         for line, nodes in group.items():
             assert type(line) is int and line in LINES, line
-            check_nodes(nodes)
+            check_list(nodes)
+
+
+def check_result(function, result):
+    check_grouping(result, function is not astsieve.get_path_to_nodes, check_nodes)
 
 
 def misbehaves(value):
@@ -362,8 +370,56 @@ def misbehaves(value):
     return any(misbehaves(item) for item in items)
 
 
+COMPANION = (
+    astsieve_cindex.get_path_to_lineno_to_nodes,
+    astsieve_cindex.update_path_lineno,
+    astsieve_cindex.get_path_to_nodes,
+)
+
+
+def companion_node(fdp):
+    """The unit, one of its Cursors, or what the companion must refuse."""
+    choice = fdp.ConsumeIntInRange(0, 6)
+    if choice == 0:
+        return UNIT
+    if choice == 1:
+        return cindex.Cursor()  # belongs to no unit
+    if choice == 2:
+        return [HANDLE, cursor_argument(fdp), None, UNIT.cursor.kind][fdp.ConsumeIntInRange(0, 3)]
+    kind, xdata, data = CURSORS[fdp.ConsumeIntInRange(0, len(CURSORS) - 1)]
+    return astsieve_cindex.cursor_from_tuple((kind, xdata, data), UNIT)
+
+
+def check_views(views):
+    assert type(views) is astsieve_cindex.CursorList and views, views
+    cursors = list(views)
+    assert views == cursors and len(views) == len(cursors), views
+    for cursor in cursors:
+        assert type(cursor) is cindex.Cursor and cursor.translation_unit is UNIT, cursor
+        node = cursor_tuple(cursor)
+        assert (node[0], node[1], tuple(node[2])) in KNOWN, f"not a cursor of the unit: {node}"
+
+
+def companion_call(fdp):
+    choice = fdp.ConsumeIntInRange(0, 2)
+    node = companion_node(fdp)
+    args = [node, pattern_argument(fdp), None if fdp.ConsumeBool() else main_path_argument(fdp)]
+    try:
+        result = COMPANION[choice](*args)
+    except EXPECTED:
+        return
+    except FuzzError:
+        if misbehaves(node):
+            return
+        raise
+    check_grouping(result, choice != 2, check_views)
+
+
 def test_one_input(data):
     fdp = atheris.FuzzedDataProvider(data)
+    if fdp.ConsumeIntInRange(0, 3) == 0:
+        companion_call(fdp)
+        return
     choice = fdp.ConsumeIntInRange(0, 2)
     function = (astsieve.get_path_to_lineno_to_nodes, astsieve.update_path_lineno, astsieve.get_path_to_nodes)[choice]
     first = handle_argument(fdp) if choice == 0 else cursor_argument(fdp)

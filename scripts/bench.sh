@@ -2,9 +2,10 @@
 # Sets up (build/bench/venv), builds the benchmarks and runs them:
 #  1. build/bench/bench/astsieve_walk_bench: the engine's native walk against
 #     libclang's floor on a unit including <llvm/IR/IRBuilder.h>;
-#  2. bench/run.py: astsieve's three Python functions against the pure-Python
-#     clang.cindex walk, the native engine and the floor, on four units; it
-#     prints the table and writes the chart build/bench/walks.png.
+#  2. bench/run.py: astsieve's three Python functions and the companion's
+#     queries against the pure-Python clang.cindex walk, the native engine and
+#     the floor, on four units; it prints the tables and writes the chart
+#     docs/walks.png, which README.md shows.
 # Arguments are passed on to bench/run.py (see --help).
 set -euo pipefail
 cd "$(dirname "$0")/.."

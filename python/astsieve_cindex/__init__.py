@@ -1,8 +1,10 @@
 """Use astsieve together with clang.cindex in one process.
 
 load_cindex() makes clang.cindex load its libclang, the one astsieve then uses;
-the queries take and return clang.cindex objects; the conversions turn them
-into astsieve's raw handles and cursor tuples and back.
+the queries take clang.cindex objects and return dicts of read-only
+CursorList views that make clang.cindex Cursors (to_lists() gives plain
+lists); the conversions turn clang.cindex objects into astsieve's raw handles
+and cursor tuples and back.
 """
 
 from __future__ import annotations
@@ -16,8 +18,10 @@ from .queries import (
     get_path_to_nodes,
     update_path_lineno,
 )
+from .views import CursorList, to_lists
 
 __all__ = [
+    "CursorList",
     "CursorTuple",
     "LibclangMismatchError",
     "MainPath",
@@ -28,6 +32,7 @@ __all__ = [
     "get_path_to_nodes",
     "libclang_file",
     "load_cindex",
+    "to_lists",
     "translation_unit_handle",
     "update_path_lineno",
 ]

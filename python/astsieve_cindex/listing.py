@@ -4,7 +4,7 @@ node, by file and line, as aligned text or as JSON."""
 from __future__ import annotations
 
 import json
-from typing import Dict, List, NamedTuple
+from typing import Dict, List, Mapping, NamedTuple, Sequence
 
 from clang.cindex import Cursor
 
@@ -28,14 +28,14 @@ def _kind_name(cursor: Cursor) -> str:
         return f"KIND_{cursor._kind_id}"
 
 
-def _nodes(cursors: List[Cursor]) -> List[Node]:
+def _nodes(cursors: Sequence[Cursor]) -> List[Node]:
     # The sort is stable: nodes in one column keep the walk's order, parents
     # before their children.
     in_columns = sorted(cursors, key=lambda cursor: int(cursor.location.column))
     return [Node(_kind_name(cursor), str(cursor.spelling)) for cursor in in_columns]
 
 
-def listing(result: Dict[str, Dict[int, List[Cursor]]], main_path: str) -> Listing:
+def listing(result: Mapping[str, Mapping[int, Sequence[Cursor]]], main_path: str) -> Listing:
     paths = sorted(result, key=lambda path: (path != main_path, path))
     return {
         path: {line: _nodes(result[path][line]) for line in sorted(result[path])} for path in paths

@@ -72,6 +72,8 @@ def scenarios(directory):
     yield "invalid pattern", lambda: fails(RuntimeError, astsieve.get_path_to_nodes, top, "(", LONG)
     yield "undecodable path", lambda: fails(UnicodeDecodeError, astsieve.get_path_to_lineno_to_nodes, odd_handle, ".*", odd_main)
     yield "undecodable child", lambda: fails(UnicodeDecodeError, astsieve.get_path_to_nodes, odd_top, ".*", odd_main)
+    yield "companion whole unit", lambda: [list(nodes) for nodes in astsieve_cindex.get_path_to_lineno_to_nodes(unit, ".*", main)[main].values()]
+    yield "companion undecodable path", lambda: fails(UnicodeDecodeError, astsieve_cindex.get_path_to_lineno_to_nodes, odd_unit, ".*", odd_main)
     yield "failing sequence", lambda: fails(LookupError, astsieve.update_path_lineno, (0, 0, LengthFails()), "", LONG)
 
 

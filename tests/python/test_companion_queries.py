@@ -1,3 +1,4 @@
+import collections.abc
 import gc
 import pathlib
 import re
@@ -107,9 +108,40 @@ def test_result_cursors_keep_their_unit_alive(cindex, tmp_path):
     gc.collect()
     assert unit_ref() is not None
     assert [n.spelling for n in nodes if n.kind.is_declaration()] == ["twice_left", "negative"]
+    # One Cursor alone keeps the unit and its result's records alive.
+    negative = nodes[-1]
     del nodes
     gc.collect()
+    assert unit_ref() is not None
+    assert (negative.spelling, negative.location.line) == ("negative", 6)
+    del negative
+    gc.collect()
     assert unit_ref() is None
+
+
+def test_result_lists_are_read_only_views_that_read_like_lists(unit, cindex):
+    result = companion.update_path_lineno(function(unit, "twice_left"))
+    view = result[unit.spelling][4]  # int unused = 0; return TWICE(p.left);
+    cursors = list(view)
+    assert len(view) == len(cursors) > 2 and isinstance(view, collections.abc.Sequence)
+    assert all(type(cursor) is cindex.Cursor for cursor in view)
+    assert view == cursors and cursors == view and view == view[:]
+    assert view != cursors[::-1] and view != cursors[:-1] and view != tuple(cursors)
+    assert view[-1] == cursors[-1] and view[1].hash == cursors[1].hash
+    assert view[1:3] == cursors[1:3] and list(reversed(view)) == cursors[::-1]
+    assert view.index(cursors[2]) == 2 and view.count(cursors[0]) == 1 and cursors[1] in view
+    assert companion.to_lists(result) == result
+    assert all(type(nodes) is list for nodes in companion.to_lists(result)[unit.spelling].values())
+    with pytest.raises(IndexError):
+        view[len(view)]
+    with pytest.raises(ValueError):
+        view.index(unit.cursor)
+    with pytest.raises(TypeError):
+        view[0] = cursors[0]
+    with pytest.raises(TypeError):
+        hash(view)
+    with pytest.raises(TypeError):
+        type(view)()
 
 
 def test_bad_arguments_raise_clear_errors(unit, cindex):

@@ -12,8 +12,15 @@ CLIENT = """
     import astsieve_cindex
     from clang.cindex import Cursor, TranslationUnit
 
-    def lines(unit: TranslationUnit) -> dict[str, dict[int, list[Cursor]]]:
+    def lines(unit: TranslationUnit) -> dict[str, dict[int, astsieve_cindex.CursorList]]:
         return astsieve_cindex.get_path_to_lineno_to_nodes(unit, b"", pathlib.Path("m.c"))
+
+    def plain_lines(unit: TranslationUnit) -> dict[str, dict[int, list[Cursor]]]:
+        return astsieve_cindex.to_lists(lines(unit))
+
+    def plain_children(cursor: Cursor) -> dict[str, list[Cursor]]:
+        first: Cursor = astsieve_cindex.get_path_to_nodes(cursor)["m.c"][0]
+        return astsieve_cindex.to_lists(astsieve_cindex.get_path_to_nodes(first, ".*"))
 
     def raw(unit: TranslationUnit) -> list[tuple[int, int, list[int]]]:
         node = astsieve_cindex.cursor_tuple(unit.cursor)
@@ -21,11 +28,12 @@ CLIENT = """
 """
 
 MISTAKES = """
-    import astsieve
+    import astsieve, astsieve_cindex
     astsieve.get_path_to_lineno_to_nodes(1.0, "", "")
     astsieve.update_path_lineno((1, 2, [3, 4, 5]), "", "", "")
     astsieve.get_path_to_nodes((1, 2, [3, 4, 5]), "", "")["m.c"][0][2].upper()
     astsieve.get_path_to_nodes((1, 2, [3, 4, 5]), arg1="", arg2="")
+    astsieve_cindex.get_path_to_nodes(astsieve_cindex.load_cindex().Cursor())["m.c"].append(None)
 """
 
 
@@ -50,4 +58,4 @@ def test_stub_rejects_wrong_calls(tmp_path):
     flagged = sorted(
         {int(line.split(":")[1]) for line in done.stdout.splitlines() if ": error:" in line}
     )
-    assert flagged == [3, 4, 5, 6], done.stdout
+    assert flagged == [3, 4, 5, 6, 7], done.stdout

@@ -29,9 +29,14 @@ unit = cindex.TranslationUnit.from_source("wide.c", unsaved_files=[("wide.c", so
 struct = next(unit.cursor.get_children())
 struct_tuple = cursor_tuple(struct)
 handle = translation_unit_handle(unit)
-function = getattr(astsieve, sys.argv[1])
-first = {"unit": handle, "struct": struct_tuple, "none": 0}[sys.argv[2]]
+module, _, name = sys.argv[1].rpartition(".")
+function = getattr(astsieve_cindex if module else astsieve, name)
+first = {"unit": handle, "struct": struct_tuple, "none": 0,
+         "unit object": unit, "struct cursor": struct}[sys.argv[2]]
 pattern = sys.argv[3].encode()
+# The companion checks its libclang pairing on its first query: done here,
+# before the cap, with a query that finds nothing.
+astsieve_cindex.get_path_to_nodes(unit, b"", b"elsewhere.c")
 
 def address_space_in_use():
     with open("/proc/self/status") as status:
@@ -71,11 +76,13 @@ print(json.dumps(outcome))
         ("get_path_to_lineno_to_nodes", "unit", "", ["wide.c"], 100_001),
         ("update_path_lineno", "struct", "", ["wide.c"], 100_001),
         ("get_path_to_nodes", "struct", "", ["wide.c"], 100_000),
+        ("astsieve_cindex.get_path_to_lineno_to_nodes", "unit object", "", ["wide.c"], 100_001),
+        ("astsieve_cindex.get_path_to_nodes", "struct cursor", "", ["wide.c"], 100_000),
         # Handle 0: compiling the pattern is all the work there is, and its
         # program takes some megabytes.
         ("get_path_to_lineno_to_nodes", "none", "/usr/include/[a-z]{90000}(/[a-z]+)*\\.h", [], 0),
     ],
-    ids=["unit", "subtree", "children", "pattern"],
+    ids=["unit", "subtree", "children", "companion-unit", "companion-children", "pattern"],
 )
 def test_exhausted_call_raises_memory_error_then_module_works(function, first, pattern, paths, nodes):
     # One malloc arena: otherwise malloc, refused more address space,
