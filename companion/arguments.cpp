@@ -1,8 +1,8 @@
 #include "arguments.h"
 
-#include <clang-c/Index.h>
-
 #include <cstring>
+
+#include "libclang_api.h"
 
 namespace astsieve_cindex {
 namespace {
@@ -60,7 +60,7 @@ astsieve::CursorTuple cursor_tuple_of(PyObject* cursor) {
   if (PyObject_GetBuffer(cursor, &buffer, PyBUF_SIMPLE) < 0) {
     throw PythonError{};
   }
-  CXCursor record{};
+  astsieve::libclang::Cursor record{};
   const bool fits = buffer.len == static_cast<Py_ssize_t>(sizeof record);
   if (fits) {
     std::memcpy(&record, buffer.buf, sizeof record);

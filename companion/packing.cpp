@@ -1,12 +1,11 @@
 #include "packing.h"
 
-#include <clang-c/Index.h>
-
 #include <cstring>
 #include <string>
 
 #include "arguments.h"
 #include "cursor_list.h"
+#include "libclang_api.h"
 
 namespace astsieve_cindex {
 namespace {
@@ -44,7 +43,7 @@ class Records {
       return;
     }
     buffered_ = true;
-    if (buffer_.len != count * static_cast<Py_ssize_t>(sizeof(CXCursor))) {
+    if (buffer_.len != count * static_cast<Py_ssize_t>(sizeof(astsieve::libclang::Cursor))) {
       PyErr_SetString(PyExc_TypeError, "clang.cindex.Cursor is not a CXCursor record");
       return;
     }
@@ -67,7 +66,7 @@ class Records {
     auto* records = static_cast<char*>(buffer_.buf);
     const Py_ssize_t start = next_;
     for (const astsieve::CursorTuple& node : nodes) {
-      const CXCursor cursor = astsieve::from_cursor_tuple(node);
+      const astsieve::libclang::Cursor cursor = astsieve::from_cursor_tuple(node);
       std::memcpy(records + static_cast<std::size_t>(next_) * sizeof cursor, &cursor,
                   sizeof cursor);
       ++next_;
