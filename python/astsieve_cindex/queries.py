@@ -21,8 +21,10 @@ from .loading import load_cindex
 __all__ = [
     "MainPath",
     "PathPattern",
+    "ecmascript_escape",
     "get_path_to_lineno_to_nodes",
     "get_path_to_nodes",
+    "pattern_error",
     "update_path_lineno",
 ]
 
@@ -45,6 +47,25 @@ def _checked_pattern(pattern: PathPattern) -> PathPattern:
     if not isinstance(pattern, (str, bytes)):
         raise TypeError(f"the path pattern must be str or bytes, got {type(pattern).__name__}")
     return pattern
+
+
+_ECMASCRIPT_SYNTAX_CHARACTERS = set("^$\\.*+?()[]{}|")
+
+
+def ecmascript_escape(text: str) -> str:
+    """`text` as a pattern that matches it literally."""
+    return "".join("\\" + char if char in _ECMASCRIPT_SYNTAX_CHARACTERS else char for char in text)
+
+
+def pattern_error(pattern: PathPattern) -> Optional[str]:
+    """Why the engine refuses `pattern`, or None when it compiles."""
+    # The engine compiles the pattern before it looks at the handle, so a
+    # call on no translation unit tests the pattern alone.
+    try:
+        astsieve.get_path_to_lineno_to_nodes(0, _checked_pattern(pattern), "")
+    except RuntimeError as error:
+        return str(error)
+    return None
 
 
 def _main_path_bytes(main_path: Optional[MainPath], unit: TranslationUnit) -> bytes:

@@ -1,0 +1,168 @@
+"""What the project commands share: their common options, the units they
+name, and running units with progress, failure lines and Ctrl-C."""
+
+from __future__ import annotations
+
+import argparse
+import contextlib
+import os
+import signal
+import sys
+import threading
+from concurrent.futures.process import BrokenProcessPool
+from typing import Callable, Iterator, List, NamedTuple, Optional, Sequence, Tuple
+
+from clang.cindex import LibclangError
+from tqdm import tqdm
+
+from .loading import LibclangMismatchError, load_cindex
+from .project import DatabaseError, Unit, explicit_units, read_database, select_units
+from .scan import UnitResult, scan
+
+__all__ = [
+    "CommandError",
+    "Outcome",
+    "add_project_options",
+    "deferred_interrupt",
+    "project_units",
+    "report",
+    "run_command",
+    "run_units",
+    "split_compiler_arguments",
+]
+
+PROG = "python -m astsieve_cindex"
+INTERRUPTED = 130
+
+
+class CommandError(Exception):
+    """Input a command cannot work on; the message is one line."""
+
+
+class Outcome(NamedTuple):
+    done: int
+    failed: int
+
+
+def split_compiler_arguments(argv: Sequence[str]) -> Tuple[List[str], List[str]]:
+    arguments = list(argv)
+    if "--" not in arguments:
+        return arguments, []
+    cut = arguments.index("--")
+    return arguments[:cut], arguments[cut + 1 :]
+
+
+def _jobs(text: str) -> int:
+    value = int(text)
+    if value < 1:
+        raise argparse.ArgumentTypeError("must be at least 1")
+    return value
+
+
+def add_project_options(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument(
+        "-p",
+        dest="build",
+        metavar="BUILD",
+        help="the build folder holding compile_commands.json, or that file",
+    )
+    parser.add_argument(
+        "--jobs",
+        "-j",
+        type=_jobs,
+        metavar="N",
+        help=f"worker processes (default: the machine's cores, {os.cpu_count() or 1})",
+    )
+
+
+def report(command: str, kind: str, message: str) -> None:
+    """One line on stderr, above the progress bar if there is one."""
+    line = " ".join(message.splitlines())
+    tqdm.write(f"{PROG} {command}: {kind}: {line}", file=sys.stderr)
+
+
+def project_units(
+    command: str, build: Optional[str], files: Sequence[str], compiler_arguments: Sequence[str]
+) -> List[Unit]:
+    """The units a command line names: the database's (all, or those of
+    `files`) with the compiler arguments added, or `files` alone."""
+    try:
+        cindex = load_cindex()
+    except (LibclangError, LibclangMismatchError) as error:
+        raise CommandError(str(error)) from None
+    if build is None:
+        if not files:
+            raise CommandError("give a build folder with -p BUILD, or files to parse")
+        return explicit_units(files, compiler_arguments)
+    try:
+        database = read_database(cindex, build)
+    except DatabaseError as error:
+        raise CommandError(str(error)) from None
+    units, missing = select_units(database, files, compiler_arguments)
+    for file in missing:
+        report(command, "note", f"{file} is not in the compilation database: "
+               "parsed with the arguments after -- alone, in the current directory")
+    return units
+
+
+@contextlib.contextmanager
+def deferred_interrupt() -> Iterator[None]:
+    """Holds back Ctrl-C until the block is done, so that a line being
+    written is written whole."""
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+    pending: List[int] = []
+    previous = signal.signal(signal.SIGINT, lambda number, frame: pending.append(number))
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGINT, previous)
+        if pending:
+            raise KeyboardInterrupt
+
+
+def run_units(
+    command: str,
+    units: List[Unit],
+    pattern: str,
+    jobs: Optional[int],
+    on_result: Callable[[UnitResult], None],
+) -> Outcome:
+    """Scans `units`, hands each good result to `on_result` and reports each
+    failed unit in one line; a progress bar on stderr when it is a terminal."""
+    failed = 0
+    bar = tqdm(
+        total=len(units), unit="unit", file=sys.stderr, disable=not sys.stderr.isatty(), leave=False
+    )
+    with bar, contextlib.closing(scan(units, pattern, jobs)) as results:
+        for result in results:
+            if result.error is None:
+                with deferred_interrupt():
+                    on_result(result)
+            else:
+                failed += 1
+                report(command, "failed", result.error)
+                bar.set_postfix(failed=failed, refresh=False)
+            bar.update()
+    return Outcome(len(units), failed)
+
+
+def run_command(command: str, body: Callable[[], int]) -> int:
+    """Runs a command's body and turns its failures into one line on stderr
+    and an exit status: 1 for errors, 130 after Ctrl-C."""
+    try:
+        return body()
+    except CommandError as error:
+        report(command, "error", str(error))
+        return 1
+    except BrokenProcessPool:
+        report(command, "error", "a worker process ended unexpectedly")
+        return 1
+    except KeyboardInterrupt:
+        report(command, "error", "interrupted")
+        return INTERRUPTED
+    except BrokenPipeError:
+        # The reader has gone (`| head`); that is no error of ours.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 0
