@@ -1,8 +1,8 @@
 """The declarations a unified diff touches.
 
-A changed line is a line the diff adds, or a line of the new file next to
-where the diff removed lines, so removals count through the lines around
-them. A top-level declaration is touched when one of its file's changed
+A changed line is a line the diff adds, or, where the diff only removes
+lines, the new file's lines on either side of the removal: removals count
+through the lines around them. A top-level declaration is touched when one of its file's changed
 lines lies in its line range.
 """
 
@@ -12,7 +12,8 @@ import functools
 import os
 from typing import Dict, Iterable, List, NamedTuple, Set, Tuple
 
-from unidiff import PatchSet, UnidiffParseError
+from unidiff.errors import UnidiffParseError
+from unidiff.patch import PatchSet
 
 from .queries import ecmascript_escape
 from .records import Declaration
@@ -47,10 +48,10 @@ def _hunk_lines(hunk) -> Set[int]:  # type: ignore[no-untyped-def]
             removed = True
             continue
         if line.is_added:
-            found.add(line.target_line_no)
-        if removed:
+            found.add(line.target_line_no)  # in place of any lines just removed
+        elif removed:
             found.update((previous, line.target_line_no))
-            removed = False
+        removed = False
         previous = line.target_line_no
     if removed:
         found.update((previous, previous + 1))

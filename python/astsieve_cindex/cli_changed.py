@@ -9,11 +9,18 @@ import os
 import sys
 from typing import List, Sequence
 
-from .changed import DiffError, Touched, changed_lines, diff_pattern, real_path, touched_declarations
+from .changed import (
+    DiffError,
+    Touched,
+    changed_lines,
+    diff_pattern,
+    real_path,
+    touched_declarations,
+)
 from .cli_units import (
     PROG,
     CommandError,
-    add_project_options,
+    project_parser,
     project_units,
     report,
     run_command,
@@ -29,18 +36,15 @@ COMMAND = "changed"
 
 
 def _parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
-        prog=f"{PROG} {COMMAND}",
-        usage=f"{PROG} {COMMAND} [-h] -p BUILD [DIFF] [--root DIR] [--json] [--jobs N] "
-        "[-- compiler arguments]",
-        description="Read a unified diff (DIFF, or stdin) and list the top-level declarations "
-        "its changed lines touch, in every file the compilation database reaches, as a unit "
-        "or as a header: kind, name, file and line range. Lines a diff removes count through "
-        "the lines around them.",
-        epilog="Example: git diff | python -m astsieve_cindex changed -p build. "
-        "Arguments after -- are added to each unit's own.",
+    parser = project_parser(
+        COMMAND,
+        "-p BUILD [DIFF] [--root DIR] [--json] [--jobs N]",
+        "Read a unified diff (DIFF, or stdin) and list the top-level declarations its changed "
+        "lines touch, in every file the compilation database reaches, as a unit or as a "
+        "header: kind, name, file and line range. Lines a diff removes count through the "
+        "lines around them.",
+        f"Example: git diff | {PROG} {COMMAND} -p build.",
     )
-    add_project_options(parser)
     parser.add_argument("diff", nargs="?", metavar="DIFF", help="the diff file; - or none: stdin")
     parser.add_argument(
         "--root",
@@ -85,7 +89,9 @@ def _text(touched: Touched) -> str:
 
 
 def _json(touched: Touched) -> str:
-    return json.dumps({**touched.declaration._asdict(), "changed_lines": list(touched.lines)}) + "\n"
+    return (
+        json.dumps({**touched.declaration._asdict(), "changed_lines": list(touched.lines)}) + "\n"
+    )
 
 
 def main(argv: Sequence[str]) -> int:
@@ -117,7 +123,9 @@ def main(argv: Sequence[str]) -> int:
                 "the diff changes no file the compilation database reaches: " + ", ".join(outside)
             )
         if outside:
-            report(COMMAND, "note", "not reached by the compilation database: " + ", ".join(outside))
+            report(
+                COMMAND, "note", "not reached by the compilation database: " + ", ".join(outside)
+            )
         render = _json if arguments.json else _text
         empty = "" if arguments.json else "no declarations touched\n"
         sys.stdout.write("".join(map(render, touched)) or empty)

@@ -7,17 +7,18 @@ import argparse
 import json
 import sys
 from itertools import groupby
-from typing import List, Optional, Sequence
+from typing import Dict, Sequence
 
 from .cli_units import (
     PROG,
     CommandError,
-    add_project_options,
+    project_parser,
     project_units,
     run_command,
     run_units,
     split_compiler_arguments,
 )
+from .queries import pattern_error
 from .records import NodeRecord
 from .scan import UnitResult
 
@@ -27,19 +28,17 @@ COMMAND = "scan"
 
 
 def _parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
-        prog=f"{PROG} {COMMAND}",
-        usage=f"{PROG} {COMMAND} [-h] [-p BUILD] [--pattern RE] [--jobs N] [FILE ...] "
-        "[-- compiler arguments]",
-        description="Parse the units of a compilation database (all, or those of the FILEs), "
-        "or the FILEs alone, in worker processes, and write every node of accepted files as "
-        "JSON Lines: one record per file and line, as each unit finishes. A file is accepted "
-        "when it is the unit's main file or its whole path matches RE.",
-        epilog="Arguments after -- are added to each unit's own. A FILE that the database "
-        "does not list is parsed with those arguments alone, in the current directory. "
-        "Exit status 1 when a unit failed (each is reported in one line on stderr).",
+    parser = project_parser(
+        COMMAND,
+        "[-p BUILD] [--pattern RE] [--jobs N] [FILE ...]",
+        "Parse the units of a compilation database (all, or those of the FILEs), or the FILEs "
+        "alone, in worker processes, and write every node of accepted files as JSON Lines: one "
+        "record per file and line, as each unit finishes. A file is accepted when it is the "
+        "unit's main file or its whole path matches RE.",
+        "A FILE that the database does not list is parsed with the arguments after -- alone, "
+        "in the current directory. Exit status 1 when a unit failed (each is reported in one "
+        "line on stderr).",
     )
-    add_project_options(parser)
     parser.add_argument("files", nargs="*", metavar="FILE", help="source files to parse")
     parser.add_argument(
         "--pattern", metavar="RE", default="", help="ECMAScript regular expression for headers"
@@ -47,7 +46,7 @@ def _parser() -> argparse.ArgumentParser:
     return parser
 
 
-def _node(record: NodeRecord) -> dict:
+def _node(record: NodeRecord) -> Dict[str, object]:
     declaration = record.declaration
     return {
         "column": record.column,
@@ -79,6 +78,9 @@ def main(argv: Sequence[str]) -> int:
     arguments = _parser().parse_args(own)
 
     def body() -> int:
+        error = pattern_error(arguments.pattern)
+        if error is not None:
+            raise CommandError(f"invalid pattern {arguments.pattern!r}: {error}")
         units = project_units(COMMAND, arguments.build, arguments.files, compiler_arguments)
         outcome = run_units(COMMAND, units, arguments.pattern, arguments.jobs, _write)
         return 1 if outcome.failed else 0

@@ -6,11 +6,9 @@ from __future__ import annotations
 import argparse
 import contextlib
 import os
-import signal
 import sys
-import threading
 from concurrent.futures.process import BrokenProcessPool
-from typing import Callable, Iterator, List, NamedTuple, Optional, Sequence, Tuple
+from typing import Callable, List, NamedTuple, Optional, Sequence, Tuple
 
 from clang.cindex import LibclangError
 from tqdm import tqdm
@@ -22,8 +20,7 @@ from .scan import UnitResult, scan
 __all__ = [
     "CommandError",
     "Outcome",
-    "add_project_options",
-    "deferred_interrupt",
+    "project_parser",
     "project_units",
     "report",
     "run_command",
@@ -59,7 +56,16 @@ def _jobs(text: str) -> int:
     return value
 
 
-def add_project_options(parser: argparse.ArgumentParser) -> None:
+def project_parser(
+    command: str, usage: str, description: str, epilog: str
+) -> argparse.ArgumentParser:
+    """A command's parser with the options every project command takes."""
+    parser = argparse.ArgumentParser(
+        prog=f"{PROG} {command}",
+        usage=f"{PROG} {command} [-h] {usage} [-- compiler arguments]",
+        description=description,
+        epilog=epilog + " Arguments after -- are added to each unit's own.",
+    )
     parser.add_argument(
         "-p",
         dest="build",
@@ -73,6 +79,7 @@ def add_project_options(parser: argparse.ArgumentParser) -> None:
         metavar="N",
         help=f"worker processes (default: the machine's cores, {os.cpu_count() or 1})",
     )
+    return parser
 
 
 def report(command: str, kind: str, message: str) -> None:
@@ -100,26 +107,13 @@ def project_units(
         raise CommandError(str(error)) from None
     units, missing = select_units(database, files, compiler_arguments)
     for file in missing:
-        report(command, "note", f"{file} is not in the compilation database: "
-               "parsed with the arguments after -- alone, in the current directory")
+        report(
+            command,
+            "note",
+            f"{file} is not in the compilation database: "
+            "parsed with the arguments after -- alone, in the current directory",
+        )
     return units
-
-
-@contextlib.contextmanager
-def deferred_interrupt() -> Iterator[None]:
-    """Holds back Ctrl-C until the block is done, so that a line being
-    written is written whole."""
-    if threading.current_thread() is not threading.main_thread():
-        yield
-        return
-    pending: List[int] = []
-    previous = signal.signal(signal.SIGINT, lambda number, frame: pending.append(number))
-    try:
-        yield
-    finally:
-        signal.signal(signal.SIGINT, previous)
-        if pending:
-            raise KeyboardInterrupt
 
 
 def run_units(
@@ -132,14 +126,11 @@ def run_units(
     """Scans `units`, hands each good result to `on_result` and reports each
     failed unit in one line; a progress bar on stderr when it is a terminal."""
     failed = 0
-    bar = tqdm(
-        total=len(units), unit="unit", file=sys.stderr, disable=not sys.stderr.isatty(), leave=False
-    )
+    bar = tqdm(total=len(units), unit="unit", file=sys.stderr, disable=not sys.stderr.isatty())
     with bar, contextlib.closing(scan(units, pattern, jobs)) as results:
         for result in results:
             if result.error is None:
-                with deferred_interrupt():
-                    on_result(result)
+                on_result(result)
             else:
                 failed += 1
                 report(command, "failed", result.error)

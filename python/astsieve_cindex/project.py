@@ -11,9 +11,16 @@ from __future__ import annotations
 import json
 import os
 from types import ModuleType
-from typing import Iterable, List, NamedTuple, Sequence, Tuple
+from typing import Dict, Iterable, List, NamedTuple, Sequence, Tuple
 
-__all__ = ["DATABASE_FILE", "DatabaseError", "Unit", "explicit_units", "read_database", "select_units"]
+__all__ = [
+    "DATABASE_FILE",
+    "DatabaseError",
+    "Unit",
+    "explicit_units",
+    "read_database",
+    "select_units",
+]
 
 DATABASE_FILE = "compile_commands.json"
 
@@ -54,7 +61,9 @@ def _database_folder(path: str) -> str:
     elif os.path.basename(path) == DATABASE_FILE:
         folder = os.path.dirname(path) or "."
     elif os.path.exists(path):
-        raise DatabaseError(f"{path} is no compilation database: give a build folder or its {DATABASE_FILE}")
+        raise DatabaseError(
+            f"{path} is no compilation database: give a build folder or its {DATABASE_FILE}"
+        )
     else:
         raise DatabaseError(f"no such build folder: {path}")
     if not os.path.isfile(os.path.join(folder, DATABASE_FILE)):
@@ -104,7 +113,9 @@ def read_database(cindex: ModuleType, path: str) -> List[Unit]:
             directory = os.path.abspath(command.directory)
             file_name = command.filename
             file = os.path.normpath(os.path.join(directory, file_name))
-            units.append(Unit(file, _compiler_arguments(list(command.arguments), file_name), directory))
+            units.append(
+                Unit(file, _compiler_arguments(list(command.arguments), file_name), directory)
+            )
     except cindex.CompilationDatabaseError:
         raise DatabaseError(
             f"cannot read {os.path.join(folder, DATABASE_FILE)}: not a valid compilation database"
@@ -131,7 +142,7 @@ def select_units(
         chosen = list(database)
         missing: List[str] = []
     else:
-        by_file = {}
+        by_file: Dict[str, List[Unit]] = {}
         for unit in database:
             by_file.setdefault(os.path.realpath(unit.file), []).append(unit)
         chosen, missing = [], []

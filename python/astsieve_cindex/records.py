@@ -54,10 +54,14 @@ class _Extent(NamedTuple):
 
 def _is_declaration(cursor: Cursor) -> bool:
     kind = cursor.kind
-    return kind == CursorKind.MACRO_DEFINITION or (kind.is_declaration() and kind not in _CONTAINERS)
+    return kind == CursorKind.MACRO_DEFINITION or (
+        kind.is_declaration() and kind not in _CONTAINERS
+    )
 
 
-def _collect(root: Cursor, pattern: str, main_path: str, prefix: str, into: Dict[str, List[_Extent]]) -> None:
+def _collect(
+    root: Cursor, pattern: str, main_path: str, prefix: str, into: Dict[str, List[_Extent]]
+) -> None:
     for path, cursors in get_path_to_nodes(root, pattern, main_path).items():
         for cursor in cursors:
             if cursor.kind in _CONTAINERS:
@@ -108,7 +112,9 @@ def unit_records(unit: TranslationUnit, pattern: str = "") -> List[NodeRecord]:
             for cursor in lines[line]:
                 column = cursor.location.column
                 declaration = lookup.at(path, (line, column))
-                found.append(NodeRecord(path, line, column, kind_name(cursor), cursor.spelling, declaration))
+                found.append(
+                    NodeRecord(path, line, column, kind_name(cursor), cursor.spelling, declaration)
+                )
             found.sort(key=lambda record: record.column)  # stable: parents first
             records.extend(found)
     return records

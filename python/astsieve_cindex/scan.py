@@ -7,13 +7,15 @@ it runs unchanged wherever a picklable function can run; `scan` runs it in
 
 from __future__ import annotations
 
+import contextlib
 import multiprocessing
 import os
 import signal
 import threading
 import time
 from concurrent.futures import FIRST_COMPLETED, Future, ProcessPoolExecutor, wait
-from typing import Iterable, Iterator, List, NamedTuple, Optional, Set, Tuple
+from types import FrameType
+from typing import Any, Generator, Iterable, Iterator, NamedTuple, Optional, Set, Tuple
 
 from .loading import load_cindex
 from .parsing import ParseError, parse_file
@@ -21,6 +23,9 @@ from .project import Unit
 from .records import NodeRecord, unit_records
 
 __all__ = ["UnitResult", "scan", "scan_unit"]
+
+# How often a scan waiting for its workers looks for Ctrl-C.
+_POLL_SECONDS = 0.1
 
 
 class UnitResult(NamedTuple):
@@ -56,7 +61,9 @@ def scan_unit(unit: Unit, pattern: str = "") -> UnitResult:
         records = tuple(unit_records(parsed, pattern))
     except (RuntimeError, UnicodeDecodeError) as error:
         message = f"cannot group {unit.file}: {error}"
-        return UnitResult(unit, (), (), message, parsed_at - started, time.perf_counter() - parsed_at)
+        return UnitResult(
+            unit, (), (), message, parsed_at - started, time.perf_counter() - parsed_at
+        )
     files = (parsed.spelling, *(inclusion.include.name for inclusion in parsed.get_includes()))
     return UnitResult(
         unit, records, files, None, parsed_at - started, time.perf_counter() - parsed_at
@@ -68,54 +75,76 @@ def _ignore_interrupts() -> None:
     signal.signal(signal.SIGINT, signal.SIG_IGN)
 
 
-def _start(executor: ProcessPoolExecutor, units: List[Unit], pattern: str) -> List["Future[UnitResult]"]:
-    # Workers start inside submit(). Started while the parent ignores
-    # SIGINT, they ignore it from their first instruction on.
-    in_main_thread = threading.current_thread() is threading.main_thread()
-    previous = signal.signal(signal.SIGINT, signal.SIG_IGN) if in_main_thread else None
-    try:
-        return [executor.submit(scan_unit, unit, pattern) for unit in units]
-    finally:
-        if in_main_thread:
-            signal.signal(signal.SIGINT, previous)
+class _Interrupts:
+    """Notes Ctrl-C while units run, for the scan to stop at a point of its
+    own choosing: a KeyboardInterrupt raised inside the executor's locking
+    could leave a lock held and the shutdown waiting for ever."""
+
+    def __init__(self) -> None:
+        self.seen = False
+        self._previous: Any = None
+        self._installed = False
+
+    def _note(self, number: int, frame: Optional[FrameType]) -> None:
+        self.seen = True
+
+    def __enter__(self) -> "_Interrupts":
+        if threading.current_thread() is threading.main_thread():
+            self._previous = signal.signal(signal.SIGINT, self._note)
+            self._installed = True
+        return self
+
+    def __exit__(self, *exception: object) -> None:
+        if self._installed:
+            signal.signal(signal.SIGINT, self._previous)
+
+    def check(self) -> None:
+        if self.seen:
+            raise KeyboardInterrupt
+
+    @contextlib.contextmanager
+    def ignored(self) -> Iterator[None]:
+        """Workers started in here ignore SIGINT from their first instruction
+        on, as ignored signals stay ignored across exec."""
+        if self._installed:
+            signal.signal(signal.SIGINT, signal.SIG_IGN)
+        try:
+            yield
+        finally:
+            if self._installed:
+                signal.signal(signal.SIGINT, self._note)
 
 
-def _stop(executor: ProcessPoolExecutor, futures: Iterable["Future[UnitResult]"], workers: Set[multiprocessing.process.BaseProcess]) -> None:
-    for future in futures:
-        future.cancel()
-    for process in workers:
-        process.terminate()
-    executor.shutdown(wait=True)
-
-
-def scan(units: Iterable[Unit], pattern: str = "", jobs: Optional[int] = None) -> Iterator[UnitResult]:
+def scan(
+    units: Iterable[Unit], pattern: str = "", jobs: Optional[int] = None
+) -> Generator[UnitResult, None, None]:
     """The result of every unit, in the order they finish, from `jobs`
     worker processes (by default one per core).
 
-    Workers are started fresh (never forked from a process holding
-    libclang). Closing the iterator early, or an exception such as
-    KeyboardInterrupt while it waits, ends the workers at once.
+    Workers are started fresh, never forked from a process holding libclang.
+    Called from the main thread, the iteration owns Ctrl-C: it stops the
+    workers and raises KeyboardInterrupt at its next step, so that code
+    handling a result is never cut short. Closing the iterator early also
+    ends the workers; units already running finish first.
     """
     pending_units = list(units)
     if not pending_units:
         return
-    workers = jobs or os.cpu_count() or 1
+    workers = min(jobs or os.cpu_count() or 1, len(pending_units))
     context = multiprocessing.get_context("spawn")
-    before = set(multiprocessing.active_children())
-    executor = ProcessPoolExecutor(
-        max_workers=min(workers, len(pending_units)), mp_context=context, initializer=_ignore_interrupts
-    )
-    finished = False
-    futures: Set["Future[UnitResult]"] = set()
-    try:
-        futures = set(_start(executor, pending_units, pattern))
-        while futures:
-            done, futures = wait(futures, return_when=FIRST_COMPLETED)
-            for future in done:
-                yield future.result()
-        finished = True
-    finally:
-        if finished:
+    with _Interrupts() as interrupts:
+        executor = ProcessPoolExecutor(workers, context, initializer=_ignore_interrupts)
+        futures: Set["Future[UnitResult]"] = set()
+        try:
+            with interrupts.ignored():  # workers start inside submit()
+                futures = {executor.submit(scan_unit, unit, pattern) for unit in pending_units}
+            while futures:
+                interrupts.check()
+                done, futures = wait(futures, _POLL_SECONDS, FIRST_COMPLETED)
+                for future in done:
+                    interrupts.check()
+                    yield future.result()
+        finally:
+            for future in futures:
+                future.cancel()
             executor.shutdown(wait=True)
-        else:
-            _stop(executor, futures, set(multiprocessing.active_children()) - before)
