@@ -2,13 +2,16 @@
 
 load_cindex() makes clang.cindex load the libclang file that astsieve links;
 the queries take and return clang.cindex objects; the conversions turn them
-into astsieve's raw handles and cursor tuples and back.
+into astsieve's raw handles and cursor tuples and back. For whole projects,
+read_database() lists a compilation database's units and scan() parses and
+groups them in worker processes, one plain, picklable result per unit.
 """
 
 from __future__ import annotations
 
 from .handles import CursorTuple, cursor_from_tuple, cursor_tuple, translation_unit_handle
 from .loading import LIBCLANG_FILE, LibclangMismatchError, load_cindex
+from .project import DatabaseError, Unit, explicit_units, read_database
 from .queries import (
     MainPath,
     PathPattern,
@@ -16,18 +19,29 @@ from .queries import (
     get_path_to_nodes,
     update_path_lineno,
 )
+from .records import Declaration, NodeRecord
+from .scan import UnitResult, scan, scan_unit
 
 __all__ = [
     "LIBCLANG_FILE",
     "CursorTuple",
+    "DatabaseError",
+    "Declaration",
     "LibclangMismatchError",
     "MainPath",
+    "NodeRecord",
     "PathPattern",
+    "Unit",
+    "UnitResult",
     "cursor_from_tuple",
     "cursor_tuple",
+    "explicit_units",
     "get_path_to_lineno_to_nodes",
     "get_path_to_nodes",
     "load_cindex",
+    "read_database",
+    "scan",
+    "scan_unit",
     "translation_unit_handle",
     "update_path_lineno",
 ]

@@ -94,7 +94,7 @@ def project_units(
     """The units a command line names: the database's (all, or those of
     `files`) with the compiler arguments added, or `files` alone."""
     try:
-        cindex = load_cindex()
+        load_cindex()
     except (LibclangError, LibclangMismatchError) as error:
         raise CommandError(str(error)) from None
     if build is None:
@@ -102,7 +102,7 @@ def project_units(
             raise CommandError("give a build folder with -p BUILD, or files to parse")
         return explicit_units(files, compiler_arguments)
     try:
-        database = read_database(cindex, build)
+        database = read_database(build)
     except DatabaseError as error:
         raise CommandError(str(error)) from None
     units, missing = select_units(database, files, compiler_arguments)

@@ -10,8 +10,9 @@ from __future__ import annotations
 
 import json
 import os
-from types import ModuleType
-from typing import Dict, Iterable, List, NamedTuple, Sequence, Tuple
+from typing import Dict, Iterable, List, NamedTuple, Sequence, Tuple, Union
+
+from .loading import load_cindex
 
 __all__ = [
     "DATABASE_FILE",
@@ -42,14 +43,16 @@ class Unit(NamedTuple):
         return [f"-working-directory={self.directory}", *self.arguments]
 
 
-def _compiler_arguments(arguments: Sequence[str], file_name: str) -> Tuple[str, ...]:
+def _compiler_arguments(arguments: Sequence[str], directory: str, file: str) -> Tuple[str, ...]:
     kept: List[str] = []
     words = iter(arguments[1:])  # the first is the compiler
     for word in words:
         if word == "-o":
             next(words, None)
-        elif word == "-c" or word == file_name or (word.startswith("-o") and len(word) > 2):
+        elif word == "-c" or (word.startswith("-o") and len(word) > 2):
             continue
+        elif not word.startswith("-") and os.path.normpath(os.path.join(directory, word)) == file:
+            continue  # the source file, however the command spells it
         else:
             kept.append(word)
     return tuple(kept)
@@ -99,27 +102,26 @@ def _check_entries(path: str) -> None:
         raise DatabaseError(f"{path} lists no files")
 
 
-def read_database(cindex: ModuleType, path: str) -> List[Unit]:
+def read_database(path: Union[str, "os.PathLike[str]"]) -> List[Unit]:
     """Every unit of the database at `path`, a build folder or its
-    compile_commands.json, in the database's order; DatabaseError when there
-    is none or it cannot be read."""
+    compile_commands.json, in the database's order, read with clang.cindex
+    (loaded by load_cindex()); DatabaseError when there is none or it cannot
+    be read."""
     folder = _database_folder(os.fspath(path))
     _check_entries(os.path.join(folder, DATABASE_FILE))
+    cindex = load_cindex()
     try:
-        database = cindex.CompilationDatabase.fromDirectory(folder)
-        commands = database.getAllCompileCommands() or []
-        units = []
-        for command in commands:
-            directory = os.path.abspath(command.directory)
-            file_name = command.filename
-            file = os.path.normpath(os.path.join(directory, file_name))
-            units.append(
-                Unit(file, _compiler_arguments(list(command.arguments), file_name), directory)
-            )
+        commands = cindex.CompilationDatabase.fromDirectory(folder).getAllCompileCommands()
     except cindex.CompilationDatabaseError:
         raise DatabaseError(
             f"cannot read {os.path.join(folder, DATABASE_FILE)}: not a valid compilation database"
         ) from None
+    units = []
+    for command in commands or []:
+        directory = os.path.abspath(command.directory)
+        file = os.path.normpath(os.path.join(directory, command.filename))
+        arguments = _compiler_arguments(list(command.arguments), directory, file)
+        units.append(Unit(file, arguments, directory))
     return units
 
 
