@@ -1,6 +1,6 @@
 """Use astsieve together with clang.cindex in one process.
 
-load_cindex() makes clang.cindex load the libclang file that astsieve links;
+load_cindex() makes clang.cindex load its libclang, the one astsieve then uses;
 the queries take and return clang.cindex objects; the conversions turn them
 into astsieve's raw handles and cursor tuples and back. For whole projects,
 read_database() lists a compilation database's units and scan() parses and
@@ -10,7 +10,7 @@ groups them in worker processes, one plain, picklable result per unit.
 from __future__ import annotations
 
 from .handles import CursorTuple, cursor_from_tuple, cursor_tuple, translation_unit_handle
-from .loading import LIBCLANG_FILE, LibclangMismatchError, load_cindex
+from .loading import LibclangMismatchError, libclang_file, load_cindex
 from .project import DatabaseError, Unit, explicit_units, read_database
 from .queries import (
     MainPath,
@@ -23,7 +23,6 @@ from .records import Declaration, NodeRecord
 from .scan import UnitResult, scan, scan_unit
 
 __all__ = [
-    "LIBCLANG_FILE",
     "CursorTuple",
     "DatabaseError",
     "Declaration",
@@ -38,6 +37,7 @@ __all__ = [
     "explicit_units",
     "get_path_to_lineno_to_nodes",
     "get_path_to_nodes",
+    "libclang_file",
     "load_cindex",
     "read_database",
     "scan",
