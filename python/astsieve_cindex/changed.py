@@ -85,10 +85,11 @@ def real_path(path: str) -> str:
 
 def diff_pattern(paths: Iterable[str]) -> str:
     """A path pattern accepting every file named like one of `paths`; the
-    exact file is chosen by its real path afterwards, since libclang may
-    spell a path through `..` or links."""
+    exact file is chosen by its real path afterwards, since libclang spells
+    a path as the compiler arguments lead to it: relative, through `..` or
+    links."""
     names = sorted({ecmascript_escape(os.path.basename(path)) for path in paths})
-    return ".*/(?:" + "|".join(names) + ")" if names else ""
+    return "(?:.*/)?(?:" + "|".join(names) + ")" if names else ""
 
 
 def touched_declarations(

@@ -12,6 +12,7 @@ none.
 from __future__ import annotations
 
 import bisect
+import os
 from typing import Dict, List, NamedTuple, Optional, Tuple
 
 from clang.cindex import Cursor, CursorKind, TranslationUnit
@@ -95,25 +96,29 @@ class _Lookup:
         return None
 
 
-def unit_records(unit: TranslationUnit, pattern: str = "") -> List[NodeRecord]:
+def unit_records(unit: TranslationUnit, pattern: str = "", directory: str = "") -> List[NodeRecord]:
     """Every node of `unit` in an accepted file (the main file, and files
     whose whole path matches `pattern`): main file first, then by path,
-    line and column."""
+    line and column. Paths libclang gives relative (to the working
+    directory of the parse) are made relative to `directory`."""
     main_path = unit.spelling
     extents: Dict[str, List[_Extent]] = {}
     _collect(unit.cursor, pattern, main_path, "", extents)
+    for path, found in extents.items():
+        file = os.path.join(directory, path)
+        found[:] = [e._replace(declaration=e.declaration._replace(file=file)) for e in found]
     lookup = _Lookup(extents)
     grouped = get_path_to_lineno_to_nodes(unit, pattern, main_path)
     records = []
     for path in sorted(grouped, key=lambda path: (path != main_path, path)):
-        lines = grouped[path]
+        lines, file = grouped[path], os.path.join(directory, path)
         for line in sorted(lines):
             found = []
             for cursor in lines[line]:
                 column = cursor.location.column
                 declaration = lookup.at(path, (line, column))
                 found.append(
-                    NodeRecord(path, line, column, kind_name(cursor), cursor.spelling, declaration)
+                    NodeRecord(file, line, column, kind_name(cursor), cursor.spelling, declaration)
                 )
             found.sort(key=lambda record: record.column)  # stable: parents first
             records.extend(found)

@@ -58,13 +58,14 @@ def scan_unit(unit: Unit, pattern: str = "") -> UnitResult:
         return UnitResult(unit, (), (), str(error), time.perf_counter() - started, 0.0)
     parsed_at = time.perf_counter()
     try:
-        records = tuple(unit_records(parsed, pattern))
+        records = tuple(unit_records(parsed, pattern, unit.directory))
     except (RuntimeError, UnicodeDecodeError) as error:
         message = f"cannot group {unit.file}: {error}"
         return UnitResult(
             unit, (), (), message, parsed_at - started, time.perf_counter() - parsed_at
         )
-    files = (parsed.spelling, *(inclusion.include.name for inclusion in parsed.get_includes()))
+    included = (inclusion.include.name for inclusion in parsed.get_includes())
+    files = tuple(os.path.join(unit.directory, name) for name in (parsed.spelling, *included))
     return UnitResult(
         unit, records, files, None, parsed_at - started, time.perf_counter() - parsed_at
     )

@@ -57,25 +57,20 @@ int main() {
 """
 SOURCES = {"include/geo.h": HEADER, "src/area.cpp": AREA, "src/main.cpp": MAIN}
 FLAGS = ["-std=c++17"]
-HEADERS = r".*/include/.*"
+# libclang names a header as the arguments reach it: relative, or not.
+HEADERS = r"(.*/)?include/.*"
 PROG = "python -m astsieve_cindex"
 
 
 def write_database(root, names):
-    """build/compile_commands.json for src/NAME.cpp, paths relative to build."""
+    """build/compile_commands.json for src/NAME.cpp in both forms a database
+    takes, every other entry compiled from build, the others from the root."""
     entries = []
     for index, name in enumerate(names):
-        command = [
-            "/usr/bin/c++",
-            "-I../include",
-            *FLAGS,
-            "-o",
-            f"{name}.o",
-            "-c",
-            f"../src/{name}.cpp",
-        ]
-        entry = {"directory": str(root / "build"), "file": f"../src/{name}.cpp"}
-        # Both forms a database may take.
+        folder = "" if index % 2 else "../"
+        source = f"{folder}src/{name}.cpp"
+        command = ["/usr/bin/c++", f"-I{folder}include", *FLAGS, "-o", f"{name}.o", "-c", source]
+        entry = {"directory": str(root / "build" if folder else root), "file": source}
         entry.update({"arguments": command} if index % 2 else {"command": " ".join(command)})
         entries.append(entry)
     (root / "build").mkdir(exist_ok=True)
