@@ -104,9 +104,9 @@ def unit_records(unit: TranslationUnit, pattern: str = "", directory: str = "") 
     main_path = unit.spelling
     extents: Dict[str, List[_Extent]] = {}
     _collect(unit.cursor, pattern, main_path, "", extents)
-    for path, found in extents.items():
+    for path, in_file in extents.items():
         file = os.path.join(directory, path)
-        found[:] = [e._replace(declaration=e.declaration._replace(file=file)) for e in found]
+        in_file[:] = [e._replace(declaration=e.declaration._replace(file=file)) for e in in_file]
     lookup = _Lookup(extents)
     grouped = get_path_to_lineno_to_nodes(unit, pattern, main_path)
     records = []
