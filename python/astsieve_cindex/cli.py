@@ -20,6 +20,7 @@ from clang.cindex import Diagnostic, LibclangError, TranslationUnit
 from .listing import listing, render_json, render_text
 from .loading import LibclangMismatchError, load_cindex
 from .queries import get_path_to_lineno_to_nodes
+from .resource_dir import builtin_headers
 
 __all__ = ["EXAMPLE_FILE", "InputError", "main", "run"]
 
@@ -39,7 +40,8 @@ class InputError(Exception):
 def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=PROG,
-        usage=f"{PROG} [-h] [FILE] [--pattern RE] [--json] [-- compiler arguments]",
+        usage=f"{PROG} [-h] [FILE] [--pattern RE] [--json] [--resource-dir DIR] "
+        "[-- compiler arguments]",
         description="Parse FILE with libclang and list the nodes in accepted files by file "
         "and line: the main file, and every file whose whole path matches RE. Without FILE, "
         "list the example that comes with astsieve_cindex, header included.",
@@ -53,6 +55,12 @@ def _parser() -> argparse.ArgumentParser:
     )
     parser.add_argument(
         "--json", action="store_true", help="print {path: {line: [{kind, spelling}]}} as JSON"
+    )
+    parser.add_argument(
+        "--resource-dir",
+        metavar="DIR",
+        help="clang resource directory with the builtin headers (DIR/include/stddef.h); "
+        "by default libclang's own, else a matching one found on this machine",
     )
     return parser
 
@@ -92,7 +100,9 @@ def _diagnostic_text(diagnostic: Diagnostic) -> str:
     return f"{where}{severity}: {diagnostic.spelling}"
 
 
-def _parse(cindex: ModuleType, path: str, compiler_arguments: List[str]) -> TranslationUnit:
+def _parse(
+    cindex: ModuleType, path: str, compiler_arguments: List[str], headers_missing: Optional[str]
+) -> TranslationUnit:
     options = cindex.TranslationUnit.PARSE_DETAILED_PROCESSING_RECORD
     try:
         unit = cindex.Index.create().parse(path, args=compiler_arguments, options=options)
@@ -104,6 +114,8 @@ def _parse(cindex: ModuleType, path: str, compiler_arguments: List[str]) -> Tran
         for diagnostic in unit.diagnostics
         if diagnostic.severity >= Diagnostic.Error
     ]
+    if headers_missing and any("file not found" in error for error in errors):
+        raise InputError(f"cannot parse {path}: {errors[0]}: {headers_missing}")
     if errors:
         quoted = "; ".join(errors[:_QUOTED_DIAGNOSTICS])
         more = len(errors) - _QUOTED_DIAGNOSTICS
@@ -112,7 +124,11 @@ def _parse(cindex: ModuleType, path: str, compiler_arguments: List[str]) -> Tran
 
 
 def run(
-    file: Optional[str], pattern: Optional[str], as_json: bool, compiler_arguments: List[str]
+    file: Optional[str],
+    pattern: Optional[str],
+    as_json: bool,
+    compiler_arguments: List[str],
+    resource_dir: Optional[str] = None,
 ) -> str:
     """The whole output for one command line, or InputError."""
     if file is None:
@@ -126,7 +142,12 @@ def run(
         cindex = load_cindex()
     except (LibclangError, LibclangMismatchError) as error:
         raise InputError(str(error)) from None
-    unit = _parse(cindex, file, compiler_arguments)
+    headers = builtin_headers(cindex, compiler_arguments, resource_dir)
+    if resource_dir is not None and headers.missing:
+        raise InputError(headers.missing)
+    if headers.note:
+        print(f"{PROG}: note: {headers.note}", file=sys.stderr)
+    unit = _parse(cindex, file, headers.arguments, headers.missing)
     try:
         result = get_path_to_lineno_to_nodes(unit, pattern)
     except UnicodeDecodeError as error:
@@ -141,7 +162,13 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     own, compiler_arguments = _split_compiler_arguments(sys.argv[1:] if argv is None else argv)
     arguments = _parser().parse_args(own)
     try:
-        output = run(arguments.file, arguments.pattern, arguments.json, compiler_arguments)
+        output = run(
+            arguments.file,
+            arguments.pattern,
+            arguments.json,
+            compiler_arguments,
+            arguments.resource_dir,
+        )
     except InputError as error:
         message = " ".join(str(error).splitlines())  # one line, whatever libclang said
         print(f"{PROG}: error: {message}", file=sys.stderr)
