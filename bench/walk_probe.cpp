@@ -10,6 +10,7 @@
 
 #include "floor_walk.h"
 #include "grouping.h"
+#include "libclang_real.h"
 
 namespace {
 

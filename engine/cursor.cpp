@@ -13,36 +13,24 @@ static_assert(sizeof(void*) == sizeof(std::uint64_t), "data words are carried as
 // What a visit collects: the children so far and, if the visit had to stop,
 // the error to raise once libclang has returned.
 struct ChildCollection {
-  std::vector<CXCursor>& children;
+  std::vector<libclang::Cursor>& children;
   std::exception_ptr error;
 };
 
-extern "C" CXChildVisitResult child_visitor(CXCursor child, CXCursor /*parent*/,
-                                            CXClientData client_data) {
+extern "C" libclang::ChildVisitResult child_visitor(libclang::Cursor child,
+                                                    libclang::Cursor /*parent*/,
+                                                    libclang::ClientData client_data) {
   auto* collection = static_cast<ChildCollection*>(client_data);
   try {
-    if (clang_Cursor_isNull(child) != 0) {
+    if (libclang::functions().Cursor_isNull(child) != 0) {
       throw std::runtime_error(kNullChildMessage);
     }
     collection->children.push_back(child);
   } catch (...) {
     collection->error = std::current_exception();
-    return CXChildVisit_Break;
+    return libclang::ChildVisit_Break;
   }
-  return CXChildVisit_Continue;
-}
-
-// kind is an enumeration; values outside its enumerators are carried by bit
-// copy, never by a cast into the enumeration type.
-void set_kind(CXCursor& cursor, std::int32_t kind) noexcept {
-  static_assert(sizeof(cursor.kind) == sizeof(std::int32_t));
-  std::memcpy(&cursor.kind, &kind, sizeof kind);
-}
-
-std::int32_t get_kind(const CXCursor& cursor) noexcept {
-  std::int32_t kind;
-  std::memcpy(&kind, &cursor.kind, sizeof kind);
-  return kind;
+  return libclang::ChildVisit_Continue;
 }
 
 std::int32_t low_32_bits(std::int64_t value) noexcept {
@@ -51,9 +39,9 @@ std::int32_t low_32_bits(std::int64_t value) noexcept {
 
 }  // namespace
 
-CXCursor from_cursor_tuple(const CursorTuple& tuple) noexcept {
-  CXCursor cursor{};
-  set_kind(cursor, low_32_bits(std::get<0>(tuple)));
+libclang::Cursor from_cursor_tuple(const CursorTuple& tuple) noexcept {
+  libclang::Cursor cursor{};
+  cursor.kind = low_32_bits(std::get<0>(tuple));
   cursor.xdata = low_32_bits(std::get<1>(tuple));
   const auto& data = std::get<2>(tuple);
   for (std::size_t i = 0; i < 3; ++i) {
@@ -62,24 +50,24 @@ CXCursor from_cursor_tuple(const CursorTuple& tuple) noexcept {
   return cursor;
 }
 
-CursorTuple to_cursor_tuple(const CXCursor& cursor) noexcept {
+CursorTuple to_cursor_tuple(const libclang::Cursor& cursor) noexcept {
   std::array<std::uint64_t, 3> data{};
   for (std::size_t i = 0; i < 3; ++i) {
     std::memcpy(&data[i], &cursor.data[i], sizeof(data[i]));
   }
-  return {get_kind(cursor), cursor.xdata, data};
+  return {cursor.kind, cursor.xdata, data};
 }
 
-std::vector<CXCursor> collect_children(const CXCursor& cursor) {
-  std::vector<CXCursor> children;
+std::vector<libclang::Cursor> collect_children(const libclang::Cursor& cursor) {
+  std::vector<libclang::Cursor> children;
   collect_children(cursor, children);
   return children;
 }
 
-void collect_children(const CXCursor& cursor, std::vector<CXCursor>& children) {
+void collect_children(const libclang::Cursor& cursor, std::vector<libclang::Cursor>& children) {
   children.clear();
   ChildCollection collection{children, nullptr};
-  clang_visitChildren(cursor, child_visitor, &collection);
+  libclang::functions().visitChildren(cursor, child_visitor, &collection);
   if (collection.error) {
     std::rethrow_exception(collection.error);
   }

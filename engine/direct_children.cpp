@@ -12,7 +12,8 @@ PathToNodes get_path_to_nodes(CursorTuple cursor, std::string path_pattern, std:
   PathToNodes result;
   FileVerdict verdict;
   LastEntry<PathToNodes> last_path;
-  for (const CXCursor& child : collect_children(from_cursor_tuple(cursor))) {
+  libclang::functions_for_query();
+  for (const libclang::Cursor& child : collect_children(from_cursor_tuple(cursor))) {
     filter.classify(child, verdict);
     if (verdict.kind == FileVerdict::Accepted) {
       last_path.get(result, verdict.path).push_back(to_cursor_tuple(child));

@@ -9,12 +9,13 @@ namespace {
 // Copies libclang's file name into `path`; libclang's string is disposed of
 // as soon as the copy exists (or has failed). A name without text counts as
 // no name.
-bool copy_file_name(CXFile file, std::string& path) {
+bool copy_file_name(const libclang::Functions& api, libclang::File file, std::string& path) {
   struct Disposer {
-    CXString string;
-    ~Disposer() { clang_disposeString(string); }
-  } name{clang_getFileName(file)};
-  const char* text = clang_getCString(name.string);
+    const libclang::Functions& api;
+    libclang::String string;
+    ~Disposer() { api.disposeString(string); }
+  } name{api, api.getFileName(file)};
+  const char* text = api.getCString(name.string);
   if (text == nullptr) {
     return false;
   }
@@ -35,13 +36,14 @@ FileFilter::FileFilter(const std::string& pattern, std::string main_path)
   }
 }
 
-void FileFilter::classify(const CXCursor& cursor, FileVerdict& verdict) {
-  CXSourceLocation location = clang_getCursorLocation(cursor);
-  CXFile file = nullptr;
+void FileFilter::classify(const libclang::Cursor& cursor, FileVerdict& verdict) {
+  const libclang::Functions& api = libclang::functions();
+  const libclang::SourceLocation location = api.getCursorLocation(cursor);
+  libclang::File file = nullptr;
   unsigned line = 0;
-  clang_getInstantiationLocation(location, &file, &line, nullptr, nullptr);
+  api.getInstantiationLocation(location, &file, &line, nullptr, nullptr);
   verdict.line = 0;
-  if (file == nullptr || !copy_file_name(file, verdict.path)) {
+  if (file == nullptr || !copy_file_name(api, file, verdict.path)) {
     verdict.kind = FileVerdict::NoFile;
     return;
   }

@@ -2,13 +2,12 @@
 // that file is accepted in the current call.
 #pragma once
 
-#include <clang-c/Index.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <unordered_set>
 
+#include "libclang_api.h"
 #include "path_pattern.h"
 
 namespace astsieve {
@@ -33,7 +32,7 @@ class FileFilter {
   // capacity from one node to the next, so a walk that classifies every node
   // into one verdict copies each file name into the same buffer. The path is
   // meaningful only when the verdict is Accepted.
-  void classify(const CXCursor& cursor, FileVerdict& verdict);
+  void classify(const libclang::Cursor& cursor, FileVerdict& verdict);
 
  private:
   std::optional<PathPattern> pattern_;

@@ -18,14 +18,14 @@ constexpr std::size_t kFirstLineCapacity = 4;
 // file and line, then its children are pushed so that the first child is
 // popped next. Dropped nodes are never expanded. One verdict and one child
 // array serve every node.
-void walk(std::vector<CXCursor>& stack, FileFilter& filter, PathToLinenoToNodes& result) {
+void walk(std::vector<libclang::Cursor>& stack, FileFilter& filter, PathToLinenoToNodes& result) {
   FileVerdict verdict;
-  std::vector<CXCursor> children;
+  std::vector<libclang::Cursor> children;
   LastEntry<PathToLinenoToNodes> last_path;
   LastEntry<LinenoToNodes> last_line;  // within `*lines_of_last_path`
   const LinenoToNodes* lines_of_last_path = nullptr;
   while (!stack.empty()) {
-    const CXCursor node = stack.back();
+    const libclang::Cursor node = stack.back();
     stack.pop_back();
     filter.classify(node, verdict);
     if (verdict.kind != FileVerdict::Accepted) {
@@ -55,11 +55,12 @@ PathToLinenoToNodes get_path_to_lineno_to_nodes(std::uint64_t translation_unit,
   if (translation_unit == 0) {
     return result;
   }
+  const libclang::Functions& api = libclang::functions_for_query();
   const auto unit =
-      reinterpret_cast<CXTranslationUnit>(static_cast<std::uintptr_t>(translation_unit));
+      reinterpret_cast<libclang::TranslationUnit>(static_cast<std::uintptr_t>(translation_unit));
   // Top-level children are pushed in visiting order, so the last is walked
   // first.
-  std::vector<CXCursor> stack = collect_children(clang_getTranslationUnitCursor(unit));
+  std::vector<libclang::Cursor> stack = collect_children(api.getTranslationUnitCursor(unit));
   walk(stack, filter, result);
   return result;
 }
@@ -68,7 +69,8 @@ PathToLinenoToNodes update_path_lineno(CursorTuple cursor, std::string path_patt
                                        std::string main_path) {
   FileFilter filter(path_pattern, std::move(main_path));
   PathToLinenoToNodes result;
-  std::vector<CXCursor> stack{from_cursor_tuple(cursor)};
+  libclang::functions_for_query();
+  std::vector<libclang::Cursor> stack{from_cursor_tuple(cursor)};
   walk(stack, filter, result);
   return result;
 }

@@ -8,7 +8,7 @@ class CollectChildren : public FakeTreeTest {
  protected:
   Names collected(NodeId node) {
     Names result;
-    for (const CXCursor& child : collect_children(tree.cursor(node))) {
+    for (const libclang::Cursor& child : collect_children(tree.cursor(node))) {
       result.push_back(tree.name(to_cursor_tuple(child)));
     }
     return result;

@@ -1,8 +1,7 @@
-#include <clang-c/Index.h>
 #include <gtest/gtest.h>
 
-#include "cursor.h"
 #include "grouping.h"
+#include "libclang_real.h"
 
 namespace astsieve {
 namespace {
@@ -13,10 +12,11 @@ TEST(CursorTuple, RoundTripsRealCursor) {
   CXTranslationUnit unit = nullptr;
   ASSERT_EQ(clang_parseTranslationUnit2(index, "m.c", nullptr, 0, &file, 1, 0, &unit),
             CXError_Success);
-  auto children = collect_children(clang_getTranslationUnitCursor(unit));
+  auto children = collect_children(libclang::from_real(clang_getTranslationUnitCursor(unit)));
   ASSERT_GE(children.size(), 2u);
-  CXCursor back = from_cursor_tuple(to_cursor_tuple(children[0]));
-  EXPECT_NE(clang_equalCursors(back, children[0]), 0u);
+  const CXCursor child = libclang::to_real(children[0]);
+  const CXCursor back = libclang::to_real(from_cursor_tuple(to_cursor_tuple(child)));
+  EXPECT_NE(clang_equalCursors(back, child), 0u);
   auto result = get_path_to_lineno_to_nodes(reinterpret_cast<std::uintptr_t>(unit), "", "m.c");
   ASSERT_EQ(result.count("m.c"), 1u);
   EXPECT_EQ(result["m.c"].size(), 2u);

@@ -13,7 +13,7 @@ constexpr std::uint64_t kTopBit = std::uint64_t{1} << 63;
 constexpr std::array<std::uint64_t, 3> kWords = {kTopBit | 1u, ~std::uint64_t{0},
                                                  0x0123'4567'89AB'CDEFu};
 
-std::int32_t kind_bits(const CXCursor& cursor) {
+std::int32_t kind_bits(const libclang::Cursor& cursor) {
   std::int32_t kind;
   std::memcpy(&kind, &cursor.kind, sizeof kind);
   return kind;
@@ -38,24 +38,24 @@ TEST(FromCursorTuple, KeepsTheLow32BitsOfKindAndXdataAsSigned) {
       {-4294967296 + 5, 5},
   };
   for (const Case& c : cases) {
-    const CXCursor as_kind = from_cursor_tuple({c.given, 0, kWords});
+    const libclang::Cursor as_kind = from_cursor_tuple({c.given, 0, kWords});
     EXPECT_EQ(kind_bits(as_kind), c.kept) << "kind " << c.given;
     EXPECT_EQ(as_kind.xdata, 0);
-    const CXCursor as_xdata = from_cursor_tuple({0, c.given, kWords});
+    const libclang::Cursor as_xdata = from_cursor_tuple({0, c.given, kWords});
     EXPECT_EQ(as_xdata.xdata, c.kept) << "xdata " << c.given;
     EXPECT_EQ(kind_bits(as_xdata), 0);
   }
 }
 
 TEST(FromCursorTuple, CopiesDataWordsBitForBit) {
-  const CXCursor cursor = from_cursor_tuple({1, 2, kWords});
+  const libclang::Cursor cursor = from_cursor_tuple({1, 2, kWords});
   EXPECT_EQ(word(cursor.data[0]), kWords[0]);
   EXPECT_EQ(word(cursor.data[1]), kWords[1]);
   EXPECT_EQ(word(cursor.data[2]), kWords[2]);
 }
 
 TEST(ToCursorTuple, SignExtendsKindAndXdataAndKeepsDataWords) {
-  CXCursor cursor{};
+  libclang::Cursor cursor{};
   const std::int32_t kind = std::numeric_limits<std::int32_t>::min();
   std::memcpy(&cursor.kind, &kind, sizeof kind);
   cursor.xdata = -1;

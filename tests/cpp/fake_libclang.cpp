@@ -6,8 +6,17 @@
 #include <cstring>
 #include <utility>
 
+#include "libclang_lookup.h"
+
 namespace fake_libclang {
 namespace {
+
+using namespace astsieve::libclang;
+
+// libclang's cursor kinds that the stand-in hands out.
+constexpr std::int32_t kUnexposedDecl = 1;
+constexpr std::int32_t kInvalidFile = 70;
+constexpr std::int32_t kTranslationUnit = 300;
 
 Tree* current_tree = nullptr;
 
@@ -36,7 +45,7 @@ struct Tree::Node {
   bool is_null = false;
   const File* file = nullptr;
   unsigned line = 0;
-  std::int32_t kind = CXCursor_UnexposedDecl;
+  std::int32_t kind = kUnexposedDecl;
   std::int32_t xdata = 0;
   std::vector<NodeId> children;
 };
@@ -58,7 +67,7 @@ class Server {
 
   // The node of a cursor the tree handed out; nullopt for the null cursor.
   // Anything else is counted as foreign and also answered as null.
-  static std::optional<NodeId> node_of(const CXCursor& cursor) {
+  static std::optional<NodeId> node_of(const Cursor& cursor) {
     Tree& t = tree();
     const std::uint64_t id = as_word(cursor.data[1]);
     if (cursor.data[0] == &t && id < t.nodes_.size() &&
@@ -71,7 +80,7 @@ class Server {
     return std::nullopt;
   }
 
-  static std::optional<NodeId> node_of(const CXSourceLocation& location) {
+  static std::optional<NodeId> node_of(const SourceLocation& location) {
     Tree& t = tree();
     if (location.ptr_data[0] == &t && location.int_data != 0 &&
         location.int_data <= t.nodes_.size()) {
@@ -83,23 +92,23 @@ class Server {
     return std::nullopt;
   }
 
-  static bool is_null(const CXCursor& cursor) {
+  static bool is_null(const Cursor& cursor) {
     return cursor.data[0] == nullptr && cursor.data[1] == nullptr && cursor.data[2] == nullptr;
   }
 
   // Visits the children of `parent` the way libclang does: Continue goes on
   // with the next sibling, Recurse descends first, Break ends the whole visit.
   // Returns true when the visit was broken off.
-  static bool visit(NodeId parent, CXCursorVisitor visitor, CXClientData client_data) {
+  static bool visit(NodeId parent, CursorVisitor visitor, ClientData client_data) {
     Tree& t = tree();
     const std::vector<NodeId> children = t.nodes_[parent].children;
     for (NodeId child : children) {
       t.offered_.push_back(child);
-      const CXChildVisitResult answer = visitor(t.cursor(child), t.cursor(parent), client_data);
-      if (answer == CXChildVisit_Break) {
+      const ChildVisitResult answer = visitor(t.cursor(child), t.cursor(parent), client_data);
+      if (answer == ChildVisit_Break) {
         return true;
       }
-      if (answer == CXChildVisit_Recurse && visit(child, visitor, client_data)) {
+      if (answer == ChildVisit_Recurse && visit(child, visitor, client_data)) {
         return true;
       }
     }
@@ -114,7 +123,7 @@ class Server {
 
   // The libclang calls themselves.
 
-  static CXCursor translation_unit_cursor(CXTranslationUnit unit) {
+  static Cursor translation_unit_cursor(TranslationUnit unit) {
     Tree& t = tree();
     record(Function::GetTranslationUnitCursor, Tree::kRoot);
     if (as_word(unit) != t.handle()) {
@@ -123,19 +132,18 @@ class Server {
     return t.cursor(Tree::kRoot);
   }
 
-  static unsigned visit_children(CXCursor parent, CXCursorVisitor visitor,
-                                 CXClientData client_data) {
+  static unsigned visit_children(Cursor parent, CursorVisitor visitor, ClientData client_data) {
     const std::optional<NodeId> node = node_of(parent);
     record(Function::VisitChildren, node);
     return node && visit(*node, visitor, client_data) ? 1u : 0u;
   }
 
-  static int cursor_is_null(CXCursor cursor) {
+  static int cursor_is_null(Cursor cursor) {
     record(Function::CursorIsNull, node_of(cursor));
     return is_null(cursor) ? 1 : 0;
   }
 
-  static CXSourceLocation cursor_location(CXCursor cursor) {
+  static SourceLocation cursor_location(Cursor cursor) {
     const std::optional<NodeId> node = node_of(cursor);
     record(Function::GetCursorLocation, node);
     if (!node) {
@@ -144,7 +152,7 @@ class Server {
     return {{&tree(), nullptr}, static_cast<unsigned>(*node + 1)};
   }
 
-  static void instantiation_location(CXSourceLocation location, CXFile* file, unsigned* line,
+  static void instantiation_location(SourceLocation location, File* file, unsigned* line,
                                      unsigned* column, unsigned* offset) {
     const std::optional<NodeId> node = node_of(location);
     record(Function::GetInstantiationLocation, node);
@@ -163,7 +171,7 @@ class Server {
     }
   }
 
-  static CXString file_name(CXFile file) {
+  static String file_name(File file) {
     Tree& t = tree();
     record(Function::GetFileName);
     auto text = std::make_unique<std::optional<std::string>>();
@@ -177,13 +185,13 @@ class Server {
     return {text.release(), kStringFlags};
   }
 
-  static const char* c_string(CXString string) {
+  static const char* c_string(String string) {
     record(Function::GetCString);
     const auto* text = live_text(string);
     return text != nullptr && *text ? (*text)->c_str() : nullptr;
   }
 
-  static void dispose_string(CXString string) {
+  static void dispose_string(String string) {
     record(Function::DisposeString);
     const auto* text = live_text(string);
     if (text != nullptr) {
@@ -193,7 +201,7 @@ class Server {
   }
 
  private:
-  static const std::optional<std::string>* live_text(const CXString& string) {
+  static const std::optional<std::string>* live_text(const String& string) {
     Tree& t = tree();
     if (string.private_flags != kStringFlags || t.live_strings_.count(string.data) == 0) {
       ++t.foreign_inputs_;
@@ -210,7 +218,7 @@ Tree::Tree() {
   }
   Node root;
   root.name = "<unit>";
-  root.kind = CXCursor_TranslationUnit;
+  root.kind = kTranslationUnit;
   nodes_.push_back(std::move(root));
   current_tree = this;
 }
@@ -267,15 +275,13 @@ void Tree::set_kind(NodeId node, std::int32_t kind, std::int32_t xdata) {
 
 std::uint64_t Tree::handle() const { return as_word(this); }
 
-CXCursor Tree::cursor(NodeId node) const {
+Cursor Tree::cursor(NodeId node) const {
   const Node& n = nodes_.at(node);
   if (n.is_null) {
-    return {CXCursor_InvalidFile, 0, {nullptr, nullptr, nullptr}};
+    return {kInvalidFile, 0, {nullptr, nullptr, nullptr}};
   }
-  CXCursor cursor{};
-  // Kinds outside the enumeration are copied in, never cast.
-  static_assert(sizeof cursor.kind == sizeof n.kind);
-  std::memcpy(&cursor.kind, &n.kind, sizeof n.kind);
+  Cursor cursor{};
+  cursor.kind = n.kind;
   cursor.xdata = n.xdata;
   cursor.data[0] = this;
   cursor.data[1] = as_pointer(node);
@@ -338,34 +344,21 @@ std::size_t Tree::foreign_inputs() const { return foreign_inputs_; }
 
 }  // namespace fake_libclang
 
-// The entry points, with libclang's own names and signatures.
-using fake_libclang::Server;
+// The stand-in takes the place of the lookup of the loaded libclang.
+namespace astsieve::libclang {
 
-extern "C" {
-
-CXCursor clang_getTranslationUnitCursor(CXTranslationUnit unit) {
-  return Server::translation_unit_cursor(unit);
+Functions find_loaded() {
+  using fake_libclang::Server;
+  return {Server::translation_unit_cursor,
+          Server::visit_children,
+          Server::cursor_is_null,
+          Server::cursor_location,
+          Server::instantiation_location,
+          Server::file_name,
+          Server::c_string,
+          Server::dispose_string};
 }
 
-unsigned clang_visitChildren(CXCursor parent, CXCursorVisitor visitor, CXClientData client_data) {
-  return Server::visit_children(parent, visitor, client_data);
-}
+std::uint64_t loaded_objects_generation() noexcept { return 0; }
 
-int clang_Cursor_isNull(CXCursor cursor) { return Server::cursor_is_null(cursor); }
-
-CXSourceLocation clang_getCursorLocation(CXCursor cursor) {
-  return Server::cursor_location(cursor);
-}
-
-void clang_getInstantiationLocation(CXSourceLocation location, CXFile* file, unsigned* line,
-                                    unsigned* column, unsigned* offset) {
-  Server::instantiation_location(location, file, line, column, offset);
-}
-
-CXString clang_getFileName(CXFile file) { return Server::file_name(file); }
-
-const char* clang_getCString(CXString string) { return Server::c_string(string); }
-
-void clang_disposeString(CXString string) { Server::dispose_string(string); }
-
-}  // extern "C"
+}  // namespace astsieve::libclang

@@ -1,13 +1,13 @@
 // An in-memory stand-in for exactly the libclang functions the engine calls.
-// Unit tests link it in place of libclang, build a synthetic tree of nodes,
+// Unit tests link it in place of the lookup of the loaded libclang, so the
+// engine binds its function table to the stand-in. They build a synthetic
+// tree of nodes,
 // files and lines, run an engine function and then read back what the engine
 // asked libclang for.
 //
 // Only one tree exists at a time; while it lives, every libclang call of the
 // engine is answered from it.
 #pragma once
-
-#include <clang-c/Index.h>
 
 #include <array>
 #include <cstddef>
@@ -18,6 +18,8 @@
 #include <tuple>
 #include <unordered_set>
 #include <vector>
+
+#include "libclang_api.h"
 
 namespace fake_libclang {
 
@@ -66,7 +68,7 @@ class Tree {
   // The translation unit handle, as the engine takes it.
   std::uint64_t handle() const;
   // A node's cursor as libclang hands it out.
-  CXCursor cursor(NodeId node) const;
+  astsieve::libclang::Cursor cursor(NodeId node) const;
   // The same cursor in tuple form: kind and xdata sign-extended, data words
   // bit for bit.
   using Tuple = std::tuple<std::int64_t, std::int64_t, std::array<std::uint64_t, 3>>;

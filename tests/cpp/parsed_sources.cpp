@@ -97,7 +97,7 @@ CXCursor ParsedUnit::find(const std::string& spelling) const {
 }
 
 std::string describe(const CursorTuple& tuple) {
-  const CXCursor cursor = from_cursor_tuple(tuple);
+  const CXCursor cursor = libclang::to_real(from_cursor_tuple(tuple));
   return take(clang_getCursorKindSpelling(clang_getCursorKind(cursor))) + " " +
          take(clang_getCursorSpelling(cursor));
 }

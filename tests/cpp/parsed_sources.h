@@ -2,14 +2,13 @@
 // test, translation units parsed from it, and results read back as text.
 #pragma once
 
-#include <clang-c/Index.h>
-
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "grouping.h"
+#include "libclang_real.h"
 
 namespace astsieve::testing {
 
