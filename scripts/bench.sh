@@ -9,6 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+scripts/install_test_packages.sh
 scripts/setup.sh
 .venv/bin/python -m pip install -q --disable-pip-version-check -r bench/requirements.txt
 

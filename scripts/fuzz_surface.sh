@@ -14,6 +14,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-600}
 shift || true
 
+scripts/install_test_packages.sh
 scripts/setup.sh
 .venv/bin/python -m pip install -q --disable-pip-version-check -r deps/requirements-fuzz.txt
 build_dir=build/fuzz-surface

@@ -1,28 +1,31 @@
 #!/usr/bin/env bash
-# Installs everything astsieve needs on a fresh Debian machine with Python:
-# the Debian packages of deps/apt-packages, a virtual environment in .venv
-# with the pinned tools of deps/requirements-dev.txt, and astsieve itself.
-# Safe to run again: it installs only what is missing and rebuilds astsieve.
+# Builds astsieve into a virtual environment, .venv, without root: a pinned
+# pip (deps/requirements-pip.txt), the pinned tools of
+# deps/requirements-dev.txt, and astsieve itself with the PyPI libclang wheel
+# (the extra `libclang` of pyproject.toml). Needs Python 3 with its venv
+# module and C headers, and a C++17 compiler; CMake and Ninja come from PyPI
+# when the machine has none. Safe to run again: it installs only what is
+# missing and rebuilds astsieve.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-llvm_major=$(cat deps/llvm-major)
-mapfile -t packages < <(grep -v -E '^\s*(#|$)' deps/apt-packages | sed "s/LLVM_MAJOR/${llvm_major}/")
-missing=()
-for package in "${packages[@]}"; do
-  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "setup: installing Debian packages: ${missing[*]}"
-  sudo_cmd=""
-  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
-
 python=${PYTHON:-python3}
+headers=$("$python" -c 'import sysconfig; print(sysconfig.get_paths()["include"])')
+if [ ! -f "$headers/Python.h" ]; then
+  echo "setup: $python has no C headers ($headers/Python.h); on Debian: apt-get install python3-dev" >&2
+  exit 1
+fi
+if ! command -v "${CXX:-c++}" >/dev/null; then
+  echo "setup: no C++ compiler (${CXX:-c++}); on Debian: apt-get install g++" >&2
+  exit 1
+fi
 if [ ! -x .venv/bin/python ]; then
   "$python" -m venv .venv
 fi
-.venv/bin/python -m pip install -q --disable-pip-version-check -r deps/requirements-dev.txt
-.venv/bin/python -m pip install -q --disable-pip-version-check .
+pip=(.venv/bin/python -m pip --disable-pip-version-check)
+"${pip[@]}" install -q -r deps/requirements-pip.txt
+"${pip[@]}" install -q -r deps/requirements-dev.txt
+# clang and libclang-ng write the same clang/cindex.py as libclang: only one
+# set of bindings may be installed.
+"${pip[@]}" uninstall -qq -y clang libclang-ng
+"${pip[@]}" install -q ".[libclang]"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Sets up (scripts/setup.sh), checks the C++ formatting (scripts/format.sh),
+# Installs the Debian packages of the C++ suite (scripts/install_test_packages.sh),
+# sets up (scripts/setup.sh), checks the C++ formatting (scripts/format.sh),
 # then runs every test: the C++ suite through CTest, two cells of the wheel
-# matrix (scripts/matrix.sh) and the Python suite through pytest. Pass
-# --sanitize to run the C++ suite built with AddressSanitizer and
-# UndefinedBehaviorSanitizer instead.
+# matrix (scripts/matrix.sh) and the Python suite through pytest, against the
+# libclang wheel in .venv. Pass --sanitize to run the C++ suite built with
+# AddressSanitizer and UndefinedBehaviorSanitizer instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +15,7 @@ if [ "${1:-}" = "--sanitize" ]; then
   cmake_args+=(-DASTSIEVE_SANITIZE=ON)
 fi
 
+scripts/install_test_packages.sh
 scripts/setup.sh
 scripts/format.sh --check
 

@@ -8,6 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+scripts/install_test_packages.sh
 scripts/setup.sh
 build_dir=build/valgrind
 scripts/build_module.sh "$build_dir"

@@ -1,9 +1,10 @@
 """One libclang for clang.cindex and astsieve.
 
-Handles and cursors are pointers into the libclang copy that made them; a
-second copy of libclang in the process would misread them. So clang.cindex
-must load the very file that the astsieve extension links, and a process in
-which it already loaded another one is refused with a clear error.
+Handles and cursors are pointers into the libclang copy that made them, and
+astsieve calls whichever libclang the process has loaded. So the process
+must hold exactly one libclang file: load_cindex() lets clang.cindex load its
+library (its default, or the file set with Config.set_library_file) and
+refuses a process in which another libclang file is loaded as well.
 """
 
 from __future__ import annotations
@@ -12,19 +13,30 @@ import ctypes
 import importlib
 import os
 from types import ModuleType
-from typing import Any, Optional
+from typing import Any, List, Optional, Tuple
 
-from ._libclang import LIBCLANG_FILE
+import _ctypes
 
-__all__ = ["LIBCLANG_FILE", "LibclangMismatchError", "load_cindex", "mapped_file"]
+__all__ = [
+    "LibclangMismatchError",
+    "libclang_file",
+    "load_cindex",
+    "loaded_libclang_files",
+    "mapped_file",
+]
 
-# Any libclang function serves to find the file it comes from; this is the
-# one every traversal goes through.
+# Every libclang defines it, and its address tells which file does.
 _PROBE_SYMBOL = "clang_visitChildren"
 
 
 class LibclangMismatchError(RuntimeError):
-    """clang.cindex uses a libclang file other than the one astsieve links."""
+    """The process holds more than one libclang file."""
+
+
+def _map_rows(maps_path: str) -> List[List[str]]:
+    # start-end perms offset dev inode [path]; the path may hold spaces.
+    with open(maps_path, encoding="utf-8", errors="surrogateescape") as maps:
+        return [row.rstrip("\n").split(maxsplit=5) for row in maps]
 
 
 def mapped_file(address: int, maps_path: str = "/proc/self/maps") -> Optional[str]:
@@ -33,15 +45,12 @@ def mapped_file(address: int, maps_path: str = "/proc/self/maps") -> Optional[st
     None when no file is mapped there. Symbolic links are resolved, so two
     names of one file give the same answer.
     """
-    with open(maps_path, encoding="utf-8", errors="surrogateescape") as maps:
-        for row in maps:
-            # start-end perms offset dev inode [path]; the path may hold spaces.
-            fields = row.rstrip("\n").split(maxsplit=5)
-            start, _, end = fields[0].partition("-")
-            if int(start, 16) <= address < int(end, 16):
-                if len(fields) < 6 or not fields[5].startswith("/"):
-                    return None
-                return os.path.realpath(fields[5])
+    for fields in _map_rows(maps_path):
+        start, _, end = fields[0].partition("-")
+        if int(start, 16) <= address < int(end, 16):
+            if len(fields) < 6 or not fields[5].startswith("/"):
+                return None
+            return os.path.realpath(fields[5])
     return None
 
 
@@ -56,46 +65,60 @@ def _symbol_file(library: Any) -> Optional[str]:
         return None
 
 
-def _linked_file() -> Optional[str]:
-    # Opening the loaded extension again yields its own handle; symbol lookup
-    # through that handle searches the libraries it depends on, so this finds
-    # the libclang the extension really calls.
-    import astsieve
+def _defines_libclang(path: str) -> bool:
+    # Only a loaded object opens with RTLD_NOLOAD. An object that merely
+    # depends on a libclang finds the probe too, in that libclang, so the
+    # probe must lie in the object itself.
+    try:
+        library = ctypes.CDLL(path, mode=os.RTLD_NOLOAD | os.RTLD_LAZY)
+    except OSError:
+        return False
+    try:
+        return _symbol_file(library) == os.path.realpath(path)
+    except AttributeError:
+        return False
+    finally:
+        _ctypes.dlclose(library._handle)
 
-    return _symbol_file(ctypes.CDLL(astsieve.__file__))
+
+def loaded_libclang_files(maps_path: str = "/proc/self/maps") -> List[str]:
+    """The real paths of the libclang files loaded in this process, sorted."""
+    code_files = {
+        fields[5] for fields in _map_rows(maps_path)
+        if len(fields) == 6 and "x" in fields[1] and fields[5].startswith("/")
+    }
+    return sorted({os.path.realpath(path) for path in code_files if _defines_libclang(path)})
 
 
-def _cindex_has_loaded(cindex: ModuleType) -> bool:
-    return bool(cindex.Config.loaded) or "lib" in vars(cindex.conf)
-
-
-def _mismatch(what: str, other: str, linked: str) -> LibclangMismatchError:
-    return LibclangMismatchError(
-        f"clang.cindex {what} {other}, but astsieve links {linked}; "
-        "call astsieve_cindex.load_cindex() before anything else uses clang.cindex "
-        "and leave its library file unset"
-    )
+def _loaded_cindex() -> Tuple[ModuleType, str]:
+    cindex = importlib.import_module("clang.cindex")
+    cindex.conf.lib  # loads the library once; raises cindex's own error if it cannot
+    files = loaded_libclang_files()
+    if len(files) > 1:
+        raise LibclangMismatchError(
+            f"two different libclang files are loaded in this process, {files[0]} and "
+            f"{files[1]}: handles and cursors of one mean nothing to the other, so load only "
+            "one of them"
+        )
+    if not files:
+        raise LibclangMismatchError("cannot tell which libclang file clang.cindex loaded")
+    return cindex, files[0]
 
 
 def load_cindex() -> ModuleType:
-    """Returns clang.cindex with the libclang file astsieve links loaded.
+    """Returns clang.cindex with its libclang loaded.
 
-    Call it before anything else makes clang.cindex load a library. Raises
-    LibclangMismatchError when clang.cindex has already loaded another file,
-    or is configured to load one.
+    clang.cindex loads its default library, or the file set with
+    Config.set_library_file, unless it has done so already. Raises
+    LibclangMismatchError when another libclang file is loaded in the process
+    as well.
     """
-    cindex = importlib.import_module("clang.cindex")
-    linked = _linked_file() or os.path.realpath(LIBCLANG_FILE)
-    if not _cindex_has_loaded(cindex):
-        configured = cindex.Config.library_file
-        if configured is not None and os.path.realpath(configured) != linked:
-            raise _mismatch("is set to load", os.fspath(configured), linked)
-        cindex.Config.set_library_file(LIBCLANG_FILE)
-    loaded = _symbol_file(cindex.conf.lib)
-    if loaded is None:
-        raise LibclangMismatchError(
-            f"cannot tell which libclang file clang.cindex loaded; astsieve links {linked}"
-        )
-    if loaded != linked:
-        raise _mismatch("has already loaded", loaded, linked)
-    return cindex
+    return _loaded_cindex()[0]
+
+
+def libclang_file() -> str:
+    """The real path of the libclang file that clang.cindex and astsieve use.
+
+    Loads it through load_cindex() first.
+    """
+    return _loaded_cindex()[1]

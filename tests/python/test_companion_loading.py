@@ -1,7 +1,6 @@
 """Which libclang clang.cindex loads is fixed once per process, so every case
 runs in a fresh interpreter."""
 
-import os
 import shutil
 import subprocess
 import sys
@@ -9,10 +8,8 @@ import textwrap
 
 import pytest
 
-from astsieve_cindex import LIBCLANG_FILE
+import astsieve_cindex
 from astsieve_cindex.loading import mapped_file
-
-REAL_FILE = os.path.realpath(LIBCLANG_FILE)
 
 
 def run_fresh(code):
@@ -23,75 +20,77 @@ def run_fresh(code):
 
 
 @pytest.fixture(scope="module")
-def libclang_copy(tmp_path_factory):
-    """A second libclang file: same contents, so the same soname, but another file."""
+def libclang_in_use(cindex):
+    """The file clang.cindex loads unconfigured, in this process as in a fresh one."""
+    return astsieve_cindex.libclang_file()
+
+
+@pytest.fixture(scope="module")
+def libclang_copy(libclang_in_use, tmp_path_factory):
+    """A second libclang file: the same contents, but another file."""
     copy = tmp_path_factory.mktemp("libclang") / "libclang-copy.so"
-    shutil.copyfile(REAL_FILE, copy)
+    shutil.copyfile(libclang_in_use, copy)
     return str(copy)
 
 
-def test_unconfigured_cindex_loads_the_file_astsieve_links():
+def test_unconfigured_cindex_loads_its_default_and_astsieve_uses_it(libclang_in_use):
     done = run_fresh("""
         assert not cindex.Config.loaded
         astsieve_cindex.load_cindex()
         astsieve_cindex.load_cindex()
-        print(cindex.Config.library_file)
+        print(astsieve_cindex.libclang_file())
         print(astsieve_cindex.loading._symbol_file(cindex.conf.lib))
     """)
     assert done.returncode == 0, done.stderr
-    assert done.stdout.split("\n")[:2] == [LIBCLANG_FILE, REAL_FILE]
+    assert done.stdout.splitlines() == [libclang_in_use, libclang_in_use]
 
 
-def test_the_same_file_under_another_name_is_accepted(tmp_path):
+@pytest.mark.parametrize("configured", ["link", "copy"])
+def test_the_configured_libclang_file_is_the_one_both_use(
+    libclang_in_use, libclang_copy, tmp_path, configured
+):
+    # A link names the file in use; a copy is another file, alone in the
+    # process all the same.
     link = tmp_path / "libclang-link.so"
-    link.symlink_to(REAL_FILE)
+    link.symlink_to(libclang_in_use)
+    library, real = (link, libclang_in_use) if configured == "link" else (libclang_copy, libclang_copy)
     done = run_fresh(f"""
-        cindex.Config.set_library_file({str(link)!r})
-        cindex.conf.lib
+        cindex.Config.set_library_file({str(library)!r})
         source = [("t.c", "int x;")]
         unit = astsieve_cindex.load_cindex().TranslationUnit.from_source("t.c", unsaved_files=source)
         print(len(astsieve_cindex.get_path_to_nodes(unit)["t.c"]))
+        print(astsieve_cindex.libclang_file())
     """)
-    assert (done.returncode, done.stdout) == (0, "1\n"), done.stderr
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.splitlines() == ["1", real]
 
 
-@pytest.mark.parametrize("load_first", [False, True], ids=["configured", "loaded"])
-def test_another_libclang_file_is_refused(libclang_copy, load_first):
+@pytest.mark.parametrize("copy_first", [True, False], ids=["copy-first", "copy-after-a-call"])
+def test_two_libclang_files_are_refused(libclang_in_use, libclang_copy, copy_first):
+    # Loaded after a call, the copy is found by the next call all the same.
     done = run_fresh(f"""
-        cindex.Config.set_library_file({libclang_copy!r})
-        if {load_first}:
-            cindex.conf.lib
-        try:
-            astsieve_cindex.load_cindex()
-        except astsieve_cindex.LibclangMismatchError as error:
-            print(error)
+        import ctypes
+        from astsieve_cindex import cursor_tuple
+        if {copy_first}:
+            ctypes.CDLL({libclang_copy!r})
         unit = cindex.TranslationUnit.from_source("t.c", unsaved_files=[("t.c", "int x;")])
-        try:
-            astsieve_cindex.get_path_to_lineno_to_nodes(unit)
-        except astsieve_cindex.LibclangMismatchError:
-            print("query refused")
+        root = cursor_tuple(unit.cursor)
+        if not {copy_first}:
+            print(len(astsieve.get_path_to_nodes(root, "", "t.c")["t.c"]))
+            ctypes.CDLL({libclang_copy!r})
+        for call in (lambda: astsieve.get_path_to_nodes(root, "", "t.c"), astsieve_cindex.load_cindex):
+            try:
+                call()
+                print("accepted")
+            except RuntimeError as error:
+                print(type(error).__name__, error)
     """)
     assert done.returncode == 0, done.stderr
-    message, refused = done.stdout.splitlines()
-    assert libclang_copy in message and REAL_FILE in message
-    assert "already loaded" in message if load_first else "set to load" in message
-    assert refused == "query refused"
-
-
-def test_a_libclang_copy_loaded_before_astsieve_is_the_one_both_use(libclang_copy):
-    # The extension's dependency is found by soname among the loaded
-    # libraries, so both sides share the copy, and that is fine.
-    program = f"""
-        import clang.cindex as cindex
-        cindex.Config.set_library_file({libclang_copy!r})
-        cindex.conf.lib
-        import astsieve_cindex
-        astsieve_cindex.load_cindex()
-    """
-    done = subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(program)], capture_output=True, text=True
-    )
-    assert done.returncode == 0, done.stderr
+    lines = done.stdout.splitlines()
+    assert lines[:-2] == ([] if copy_first else ["1"])
+    for line, error in zip(lines[-2:], ["RuntimeError", "LibclangMismatchError"]):
+        assert line.startswith(error + " ") and "two different libclang files" in line
+        assert libclang_in_use in line and libclang_copy in line
 
 
 def test_mapped_file_reads_paths_with_spaces_and_skips_anonymous_mappings(tmp_path):
