@@ -22,6 +22,7 @@ from .listing import listing, render_json, render_text
 from .loading import LibclangMismatchError, load_cindex
 from .parsing import ParseError, parse_file
 from .queries import ecmascript_escape, get_path_to_lineno_to_nodes, pattern_error
+from .resource_dir import builtin_headers
 
 __all__ = ["EXAMPLE_FILE", "InputError", "main", "run"]
 
@@ -39,7 +40,8 @@ class InputError(Exception):
 def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=PROG,
-        usage=f"{PROG} [-h] [FILE] [--pattern RE] [--json] [-- compiler arguments]",
+        usage=f"{PROG} [-h] [FILE] [--pattern RE] [--json] [--resource-dir DIR] "
+        "[-- compiler arguments]",
         description="Parse FILE with libclang and list the nodes in accepted files by file "
         "and line: the main file, and every file whose whole path matches RE. Without FILE, "
         "list the example that comes with astsieve_cindex, header included.",
@@ -54,6 +56,12 @@ def _parser() -> argparse.ArgumentParser:
     )
     parser.add_argument(
         "--json", action="store_true", help="print {path: {line: [{kind, spelling}]}} as JSON"
+    )
+    parser.add_argument(
+        "--resource-dir",
+        metavar="DIR",
+        help="clang resource directory with the builtin headers (DIR/include/stddef.h); "
+        "by default libclang's own, else a matching one found on this machine",
     )
     return parser
 
@@ -72,7 +80,11 @@ def _check_file(path: str) -> None:
 
 
 def run(
-    file: Optional[str], pattern: Optional[str], as_json: bool, compiler_arguments: List[str]
+    file: Optional[str],
+    pattern: Optional[str],
+    as_json: bool,
+    compiler_arguments: List[str],
+    resource_dir: Optional[str] = None,
 ) -> str:
     """The whole output for one command line, or InputError."""
     if file is None:
@@ -86,8 +98,13 @@ def run(
         cindex = load_cindex()
     except (LibclangError, LibclangMismatchError) as error:
         raise InputError(str(error)) from None
+    headers = builtin_headers(cindex, compiler_arguments, resource_dir)
+    if resource_dir is not None and headers.missing:
+        raise InputError(headers.missing)
+    if headers.note:
+        print(f"{PROG}: note: {headers.note}", file=sys.stderr)
     try:
-        unit = parse_file(cindex, file, compiler_arguments)
+        unit = parse_file(cindex, file, headers.arguments, headers.missing)
     except ParseError as error:
         raise InputError(str(error)) from None
     try:
@@ -107,7 +124,13 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     own, compiler_arguments = split_compiler_arguments(argv)
     arguments = _parser().parse_args(own)
     try:
-        output = run(arguments.file, arguments.pattern, arguments.json, compiler_arguments)
+        output = run(
+            arguments.file,
+            arguments.pattern,
+            arguments.json,
+            compiler_arguments,
+            arguments.resource_dir,
+        )
     except InputError as error:
         message = " ".join(str(error).splitlines())  # one line, whatever libclang said
         print(f"{PROG}: error: {message}", file=sys.stderr)

@@ -38,7 +38,7 @@ COMMAND = "changed"
 def _parser() -> argparse.ArgumentParser:
     parser = project_parser(
         COMMAND,
-        "-p BUILD [DIFF] [--root DIR] [--json] [--jobs N]",
+        "-p BUILD [DIFF] [--root DIR] [--json] [--jobs N] [--resource-dir DIR]",
         "Read a unified diff (DIFF, or stdin) and list the top-level declarations its changed "
         "lines touch, in every file the compilation database reaches, as a unit or as a "
         "header: kind, name, file and line range. Lines a diff removes count through the "
@@ -107,11 +107,12 @@ def main(argv: Sequence[str]) -> int:
             raise CommandError(str(error)) from None
         if not changed:
             return 0
-        units = project_units(COMMAND, arguments.build, [], compiler_arguments)
+        project = project_units(COMMAND, arguments, [], compiler_arguments)
+        units = _units_to_parse(project.units, list(changed), arguments.root)
         results: List[UnitResult] = []
         outcome = run_units(
             COMMAND,
-            _units_to_parse(units, list(changed), arguments.root),
+            project._replace(units=units),
             diff_pattern(changed),
             arguments.jobs,
             results.append,

@@ -30,7 +30,7 @@ COMMAND = "scan"
 def _parser() -> argparse.ArgumentParser:
     parser = project_parser(
         COMMAND,
-        "[-p BUILD] [--pattern RE] [--jobs N] [FILE ...]",
+        "[-p BUILD] [--pattern RE] [--jobs N] [--resource-dir DIR] [FILE ...]",
         "Parse the units of a compilation database (all, or those of the FILEs), or the FILEs "
         "alone, in worker processes, and write every node of accepted files as JSON Lines: one "
         "record per file and line, as each unit finishes. A file is accepted when it is the "
@@ -81,8 +81,8 @@ def main(argv: Sequence[str]) -> int:
         error = pattern_error(arguments.pattern)
         if error is not None:
             raise CommandError(f"invalid pattern {arguments.pattern!r}: {error}")
-        units = project_units(COMMAND, arguments.build, arguments.files, compiler_arguments)
-        outcome = run_units(COMMAND, units, arguments.pattern, arguments.jobs, _write)
+        project = project_units(COMMAND, arguments, arguments.files, compiler_arguments)
+        outcome = run_units(COMMAND, project, arguments.pattern, arguments.jobs, _write)
         return 1 if outcome.failed else 0
 
     return run_command(COMMAND, body)

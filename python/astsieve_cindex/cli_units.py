@@ -15,11 +15,13 @@ from tqdm import tqdm
 
 from .loading import LibclangMismatchError, load_cindex
 from .project import DatabaseError, Unit, explicit_units, read_database, select_units
+from .resource_dir import builtin_headers
 from .scan import UnitResult, scan
 
 __all__ = [
     "CommandError",
     "Outcome",
+    "Project",
     "project_parser",
     "project_units",
     "report",
@@ -73,6 +75,12 @@ def project_parser(
         help="the build folder holding compile_commands.json, or that file",
     )
     parser.add_argument(
+        "--resource-dir",
+        metavar="DIR",
+        help="clang resource directory with the builtin headers (DIR/include/stddef.h); "
+        "by default libclang's own, else a matching one found on this machine",
+    )
+    parser.add_argument(
         "--jobs",
         "-j",
         type=_jobs,
@@ -88,24 +96,42 @@ def report(command: str, kind: str, message: str) -> None:
     tqdm.write(f"{PROG} {command}: {kind}: {line}", file=sys.stderr)
 
 
+class Project(NamedTuple):
+    """The units to scan, and why a header may not be found (clang's builtin
+    headers are missing), if they are."""
+
+    units: List[Unit]
+    headers_missing: Optional[str]
+
+
 def project_units(
-    command: str, build: Optional[str], files: Sequence[str], compiler_arguments: Sequence[str]
-) -> List[Unit]:
+    command: str,
+    arguments: argparse.Namespace,
+    files: Sequence[str],
+    compiler_arguments: Sequence[str],
+) -> Project:
     """The units a command line names: the database's (all, or those of
-    `files`) with the compiler arguments added, or `files` alone."""
+    `files`) with the compiler arguments added, or `files` alone; with
+    clang's builtin headers when the loaded libclang lacks its own."""
     try:
-        load_cindex()
+        cindex = load_cindex()
     except (LibclangError, LibclangMismatchError) as error:
         raise CommandError(str(error)) from None
-    if build is None:
+    headers = builtin_headers(cindex, compiler_arguments, arguments.resource_dir)
+    if arguments.resource_dir is not None and headers.missing:
+        raise CommandError(headers.missing)
+    if headers.note:
+        report(command, "note", headers.note)
+    extra = list(headers.arguments)
+    if arguments.build is None:
         if not files:
             raise CommandError("give a build folder with -p BUILD, or files to parse")
-        return explicit_units(files, compiler_arguments)
+        return Project(explicit_units(files, extra), headers.missing)
     try:
-        database = read_database(build)
+        database = read_database(arguments.build)
     except DatabaseError as error:
         raise CommandError(str(error)) from None
-    units, missing = select_units(database, files, compiler_arguments)
+    units, missing = select_units(database, files, extra)
     for file in missing:
         report(
             command,
@@ -113,30 +139,35 @@ def project_units(
             f"{file} is not in the compilation database: "
             "parsed with the arguments after -- alone, in the current directory",
         )
-    return units
+    return Project(units, headers.missing)
 
 
 def run_units(
     command: str,
-    units: List[Unit],
+    project: Project,
     pattern: str,
     jobs: Optional[int],
     on_result: Callable[[UnitResult], None],
 ) -> Outcome:
-    """Scans `units`, hands each good result to `on_result` and reports each
-    failed unit in one line; a progress bar on stderr when it is a terminal."""
+    """Scans the project's units, hands each good result to `on_result` and
+    reports each failed unit in one line; a progress bar on stderr when it
+    is a terminal."""
     failed = 0
-    bar = tqdm(total=len(units), unit="unit", file=sys.stderr, disable=not sys.stderr.isatty())
-    with bar, contextlib.closing(scan(units, pattern, jobs)) as results:
+    total = len(project.units)
+    bar = tqdm(total=total, unit="unit", file=sys.stderr, disable=not sys.stderr.isatty())
+    with bar, contextlib.closing(scan(project.units, pattern, jobs)) as results:
         for result in results:
             if result.error is None:
                 on_result(result)
             else:
                 failed += 1
-                report(command, "failed", result.error)
+                error = result.error
+                if project.headers_missing and "file not found" in error:
+                    error += ": " + project.headers_missing
+                report(command, "failed", error)
                 bar.set_postfix(failed=failed, refresh=False)
             bar.update()
-    return Outcome(len(units), failed)
+    return Outcome(total, failed)
 
 
 def run_command(command: str, body: Callable[[], int]) -> int:

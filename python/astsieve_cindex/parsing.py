@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 from types import ModuleType
-from typing import Sequence
+from typing import Optional, Sequence
 
 from clang.cindex import Diagnostic, TranslationUnit
 
@@ -24,9 +24,16 @@ def _diagnostic_text(diagnostic: Diagnostic) -> str:
     return f"{where}{severity}: {diagnostic.spelling}"
 
 
-def parse_file(cindex: ModuleType, path: str, arguments: Sequence[str]) -> TranslationUnit:
+def parse_file(
+    cindex: ModuleType,
+    path: str,
+    arguments: Sequence[str],
+    headers_missing: Optional[str] = None,
+) -> TranslationUnit:
     """The translation unit of `path` with the preprocessor's record of macros
-    and inclusions; ParseError when libclang reports an error."""
+    and inclusions; ParseError when libclang reports an error. A header not
+    found is explained by `headers_missing`, the reason the builtin headers
+    are missing, when there is one."""
     options = cindex.TranslationUnit.PARSE_DETAILED_PROCESSING_RECORD
     try:
         unit = cindex.Index.create().parse(path, args=list(arguments), options=options)
@@ -38,6 +45,8 @@ def parse_file(cindex: ModuleType, path: str, arguments: Sequence[str]) -> Trans
         for diagnostic in unit.diagnostics
         if diagnostic.severity >= Diagnostic.Error
     ]
+    if headers_missing and any("file not found" in error for error in errors):
+        raise ParseError(f"cannot parse {path}: {errors[0]}: {headers_missing}")
     if errors:
         quoted = "; ".join(errors[:_QUOTED_DIAGNOSTICS])
         more = len(errors) - _QUOTED_DIAGNOSTICS
