@@ -105,7 +105,8 @@ def main(argv: Sequence[str]) -> int:
             changed = changed_lines(_read_diff(arguments.diff or "-"))
         except DiffError as error:
             raise CommandError(str(error)) from None
-        if not changed:
+        if not changed:  # nothing, or only files deleted
+            sys.stdout.write("" if arguments.json else "no declarations touched\n")
             return 0
         project = project_units(COMMAND, arguments, [], compiler_arguments)
         units = _units_to_parse(project.units, list(changed), arguments.root)

@@ -12,6 +12,7 @@ none.
 from __future__ import annotations
 
 import bisect
+import itertools
 import os
 from typing import Dict, List, NamedTuple, Optional, Tuple
 
@@ -79,20 +80,29 @@ def _collect(
 
 
 class _Lookup:
-    """The top-level declaration at a position of a file."""
+    """The top-level declaration at a position of a file: of those whose
+    extent holds it, the one that starts last. Extents may overlap
+    (`struct s {...} value;`, a `#define` inside a function)."""
 
     def __init__(self, extents: Dict[str, List[_Extent]]) -> None:
         self._extents = {path: sorted(found) for path, found in extents.items()}
         self._starts = {path: [e.start for e in found] for path, found in self._extents.items()}
+        # The furthest end among an extent and those before it: no extent
+        # before one whose reach ends ahead of a position can hold it.
+        self._reach = {
+            path: list(itertools.accumulate((e.end for e in found), max))
+            for path, found in self._extents.items()
+        }
 
     def at(self, path: str, position: Position) -> Optional[Declaration]:
-        extents = self._extents.get(path, [])
-        index = bisect.bisect_right(self._starts.get(path, []), position)
-        # Top-level extents do not nest; two may start together
-        # (`struct s {...} value;`), so the one before the last may hold it.
-        for extent in extents[max(0, index - 2) : index][::-1]:
-            if extent.start <= position <= extent.end:
-                return extent.declaration
+        if path not in self._extents:
+            return None
+        extents, reach = self._extents[path], self._reach[path]
+        index = bisect.bisect_right(self._starts[path], position) - 1
+        while index >= 0 and reach[index] >= position:
+            if extents[index].end >= position:
+                return extents[index].declaration
+            index -= 1
         return None
 
 

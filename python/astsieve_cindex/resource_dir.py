@@ -70,9 +70,7 @@ def libclang_version(cindex: ModuleType) -> str:
     """The version text of the loaded libclang, e.g. "clang version 18.1.1"."""
     library = cindex.conf.lib
     get_version = _function(library, "clang_getClangVersion", ctypes.CFUNCTYPE(_CXString))
-    get_text = _function(
-        library, "clang_getCString", ctypes.CFUNCTYPE(ctypes.c_char_p, _CXString)
-    )
+    get_text = _function(library, "clang_getCString", ctypes.CFUNCTYPE(ctypes.c_char_p, _CXString))
     dispose = _function(library, "clang_disposeString", ctypes.CFUNCTYPE(None, _CXString))
     text = get_version()
     try:

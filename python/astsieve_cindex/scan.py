@@ -17,6 +17,8 @@ from concurrent.futures import FIRST_COMPLETED, Future, ProcessPoolExecutor, wai
 from types import FrameType
 from typing import Any, Generator, Iterable, Iterator, NamedTuple, Optional, Set, Tuple
 
+from clang.cindex import LibclangError
+
 from .loading import load_cindex
 from .parsing import ParseError, parse_file
 from .project import Unit
@@ -54,7 +56,7 @@ def scan_unit(unit: Unit, pattern: str = "") -> UnitResult:
     try:
         cindex = load_cindex()
         parsed = parse_file(cindex, unit.file, unit.parse_arguments())
-    except (ParseError, RuntimeError) as error:
+    except (ParseError, LibclangError, RuntimeError) as error:
         return UnitResult(unit, (), (), str(error), time.perf_counter() - started, 0.0)
     parsed_at = time.perf_counter()
     try:

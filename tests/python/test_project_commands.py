@@ -41,8 +41,10 @@ int area(point p);
 AREA = """#include "geo.h"
 namespace geo {
 int area(point p) {
-  int width = p.x;
-  int height = p.y;
+#define WIDTH_OF(shape) ((shape).x)
+#define HEIGHT_OF(shape) ((shape).y)
+  int width = WIDTH_OF(p);
+  int height = HEIGHT_OF(p);
   return width * height;
 }
 }  // namespace geo
@@ -309,13 +311,13 @@ def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, proje
         project / "include/geo.h",
         project / "src/main.cpp",
     )
-    edit(area, "int height = p.y;", "int height = p.y + 0;")
+    edit(area, "int height = HEIGHT_OF(p);", "int height = HEIGHT_OF(p) + 0;")
     edit(area, "// helpers", "// helper functions")  # between declarations: touches none
     edit(header, "  // doubles\n", "")
     edit(header, "#define SCALE 2", "#define SCALE 3")
     main_file.write_text(MAIN + "int extra() {\n  return 4;\n}\n")
     changed = {
-        area: {line_of(area, "p.y + 0"), line_of(area, "helper functions")},
+        area: {line_of(area, "HEIGHT_OF(p) + 0"), line_of(area, "helper functions")},
         # A removed line counts through the lines around it.
         header: {
             line_of(header, "inline int twice"),
