@@ -15,13 +15,14 @@ from __future__ import annotations
 import argparse
 import json
 import os
+import resource
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
 from pathlib import Path
-from typing import Dict, List
+from typing import Dict, List, NamedTuple
 
 from astsieve_cindex.cli_scan import json_lines
 from astsieve_cindex.project import read_database
@@ -96,22 +97,21 @@ def generate(root: Path, units: int) -> Path:
     return root / "build"
 
 
-def run_command(build: Path, jobs: int, output: Path, extra: List[str]) -> float:
-    command = [
-        sys.executable,
-        "-m",
-        "astsieve_cindex",
-        "scan",
-        "-p",
-        str(build),
-        "--jobs",
-        str(jobs),
-        *extra,
-    ]
+class Run(NamedTuple):
+    wall: float  # seconds
+    cpu: float  # user and system seconds of the command and its workers
+
+
+def run_command(build: Path, jobs: int, output: Path, extra: List[str]) -> Run:
+    command = [sys.executable, "-m", "astsieve_cindex", "scan", "-p", str(build)]
+    command += ["--jobs", str(jobs), *extra]
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     started = time.perf_counter()
     with open(output, "w") as stream:
         subprocess.run(command, stdout=stream, check=True)
-    return time.perf_counter() - started
+    wall = time.perf_counter() - started
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return Run(wall, after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime)
 
 
 def split(build: Path, pattern: str, output: Path, extra: List[str]) -> Dict[str, List[float]]:
@@ -156,19 +156,20 @@ def main() -> None:
     with tempfile.TemporaryDirectory(prefix="astsieve-scan-bench-") as folder:
         build = generate(Path(folder) / "project", arguments.units)
         output = Path(folder) / "out.jsonl"
-        times: Dict[int, List[float]] = {1: [], 2: []}
-        for _ in range(arguments.repeat):
+        load_before = os.getloadavg()[0]
+        runs: Dict[int, List[Run]] = {1: [], 2: []}
+        for _ in range(arguments.repeat):  # interleaved, as the machine's load drifts
             for jobs in (1, 2):
-                times[jobs].append(
-                    run_command(build, jobs, output, ["--", *extra] if extra else [])
-                )
-        one, two = min(times[1]), min(times[2])
-        print(
-            f"scan of {arguments.units} units including 8 C++ standard headers, {os.cpu_count()} cores"
-        )
-        print(f"  --jobs 1  {one:7.2f} s   {one / arguments.units * 1000:7.1f} ms a unit")
-        print(f"  --jobs 2  {two:7.2f} s   {two / arguments.units * 1000:7.1f} ms a unit")
-        print(f"  speed-up  {one / two:7.2f} x")
+                runs[jobs].append(run_command(build, jobs, output, ["--", *extra] if extra else []))
+        best = {jobs: min(found) for jobs, found in runs.items()}
+        load = f"{load_before:.1f} before, {os.getloadavg()[0]:.1f} after"
+        print(f"scan of {arguments.units} units including 8 C++ standard headers")
+        print(f"{os.cpu_count()} cores, load average {load}")
+        print(f"  {'':9} {'wall s':>8} {'ms a unit':>10} {'CPU s':>8}")
+        for jobs, run in best.items():
+            per_unit = run.wall / arguments.units * 1000
+            print(f"  --jobs {jobs}  {run.wall:8.2f} {per_unit:10.1f} {run.cpu:8.2f}")
+        print(f"  speed-up  {best[1].wall / best[2].wall:8.2f} x")
         print()
         print("time per unit (median ms; share of the unit's total), two workers:")
         print(f"  {'accepted files':<28} {'nodes':>7} {'parse':>14} {'group':>14} {'write':>14}")
