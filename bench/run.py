@@ -29,6 +29,7 @@ from typing import Callable, NamedTuple
 
 import astsieve
 import astsieve_cindex
+import clang.cindex
 from astsieve_cindex import cursor_tuple, translation_unit_handle
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -277,6 +278,11 @@ def main() -> None:
     parser.add_argument("--cases", default="abcd", help="which cases, e.g. ab")
     args = parser.parse_args()
 
+    # The libclang that the probe links, so that one libclang serves all.
+    libdir = subprocess.run(
+        [args.llvm_config, "--libdir"], check=True, capture_output=True, text=True
+    ).stdout.strip()
+    clang.cindex.Config.set_library_file(f"{libdir}/libclang.so")
     cindex = astsieve_cindex.load_cindex()
     probe = WalkProbe(args.probe, cindex)
     index = cindex.Index.create()

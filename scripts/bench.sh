@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Sets up (scripts/setup.sh), builds the benchmarks and runs them:
+# Sets up (build/bench/venv), builds the benchmarks and runs them:
 #  1. build/bench/bench/astsieve_walk_bench: the engine's native walk against
 #     libclang's floor on a unit including <llvm/IR/IRBuilder.h>;
 #  2. bench/run.py: astsieve's three Python functions against the pure-Python
@@ -10,8 +10,17 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install_test_packages.sh
-scripts/setup.sh
-.venv/bin/python -m pip install -q --disable-pip-version-check -r bench/requirements.txt
+# The benchmarks' floor links Debian's libclang of deps/llvm-major, so their
+# Python side runs in an environment of its own with the bindings of that
+# major (.venv has the libclang wheel's).
+llvm_major=$(cat deps/llvm-major)
+venv=build/bench/venv
+if [ ! -x "$venv/bin/python" ]; then
+  "${PYTHON:-python3}" -m venv "$venv"
+fi
+pip=("$venv/bin/python" -m pip --disable-pip-version-check)
+"${pip[@]}" install -q -r deps/requirements-pip.txt
+"${pip[@]}" install -q -r bench/requirements.txt ".[clang${llvm_major}]"
 
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DASTSIEVE_BUILD_MODULE=OFF -DASTSIEVE_BUILD_TESTS=OFF -DASTSIEVE_BUILD_BENCH=ON >/dev/null
@@ -19,5 +28,5 @@ cmake --build build/bench -j2
 
 build/bench/bench/astsieve_walk_bench
 echo
-.venv/bin/python bench/run.py --probe build/bench/bench/libastsieve_walk_probe.so \
-  --llvm-config "/usr/lib/llvm-$(cat deps/llvm-major)/bin/llvm-config" "$@"
+"$venv/bin/python" bench/run.py --probe build/bench/bench/libastsieve_walk_probe.so \
+  --llvm-config "/usr/lib/llvm-${llvm_major}/bin/llvm-config" "$@"
