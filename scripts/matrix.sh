@@ -80,8 +80,9 @@ fi
 tools=$work/tools
 [ -x "$tools/bin/python" ] || python3 -m venv "$tools"
 "$tools/bin/python" -m pip install "${pip_quiet[@]}" -r deps/requirements-packaging.txt
-# The suite's own tools, pinned once in deps/requirements-dev.txt.
-mapfile -t test_tools < <(grep -E '^(pytest|mypy)==' deps/requirements-dev.txt)
+# The suite's own tools, pinned once in deps/requirements-dev.txt, with the
+# type stubs its strict check of the package needs.
+mapfile -t test_tools < <(grep -E '^(pytest|mypy|types-[A-Za-z0-9_.-]+)==' deps/requirements-dev.txt)
 
 # --- the cells -------------------------------------------------------------
 run_cell() { # python-version python wheel source
