@@ -12,11 +12,12 @@ none.
 from __future__ import annotations
 
 import bisect
+import ctypes
 import itertools
 import os
 from typing import Dict, List, NamedTuple, Optional, Tuple
 
-from clang.cindex import Cursor, CursorKind, TranslationUnit
+from clang.cindex import Cursor, CursorKind, TranslationUnit, conf
 
 from .listing import kind_name
 from .queries import get_path_to_lineno_to_nodes, get_path_to_nodes
@@ -79,6 +80,23 @@ def _collect(
                 into.setdefault(path, []).append(extent)
 
 
+class _Columns:
+    """The expansion column of a cursor's location: what cursor.location.column
+    gives, without the file, line and offset clang.cindex fetches and wraps
+    as well, which cost most of the grouping of a large unit."""
+
+    def __init__(self) -> None:
+        self._location = conf.lib.clang_getCursorLocation
+        self._expansion = conf.lib.clang_getInstantiationLocation
+        self._column = ctypes.c_uint()
+        self._out = ctypes.byref(self._column)
+
+    def __call__(self, cursor: Cursor) -> int:
+        # libclang leaves out-parameters given as NULL alone.
+        self._expansion(self._location(cursor), None, None, self._out, None)
+        return self._column.value
+
+
 class _Lookup:
     """The top-level declaration at a position of a file: of those whose
     extent holds it, the one that starts last. Extents may overlap
@@ -117,7 +135,7 @@ def unit_records(unit: TranslationUnit, pattern: str = "", directory: str = "") 
     for path, in_file in extents.items():
         file = os.path.join(directory, path)
         in_file[:] = [e._replace(declaration=e.declaration._replace(file=file)) for e in in_file]
-    lookup = _Lookup(extents)
+    lookup, column_of = _Lookup(extents), _Columns()
     grouped = get_path_to_lineno_to_nodes(unit, pattern, main_path)
     records = []
     for path in sorted(grouped, key=lambda path: (path != main_path, path)):
@@ -125,7 +143,7 @@ def unit_records(unit: TranslationUnit, pattern: str = "", directory: str = "") 
         for line in sorted(lines):
             found = []
             for cursor in lines[line]:
-                column = cursor.location.column
+                column = column_of(cursor)
                 declaration = lookup.at(path, (line, column))
                 found.append(
                     NodeRecord(file, line, column, kind_name(cursor), cursor.spelling, declaration)
