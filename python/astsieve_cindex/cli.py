@@ -17,7 +17,7 @@ from typing import List, Optional, Sequence
 from clang.cindex import LibclangError
 
 from . import cli_changed, cli_scan
-from .cli_units import split_compiler_arguments
+from .cli_units import add_resource_dir_option, split_compiler_arguments
 from .listing import listing, render_json, render_text
 from .loading import LibclangMismatchError, load_cindex
 from .parsing import ParseError, parse_file
@@ -57,12 +57,7 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument(
         "--json", action="store_true", help="print {path: {line: [{kind, spelling}]}} as JSON"
     )
-    parser.add_argument(
-        "--resource-dir",
-        metavar="DIR",
-        help="clang resource directory with the builtin headers (DIR/include/stddef.h); "
-        "by default libclang's own, else a matching one found on this machine",
-    )
+    add_resource_dir_option(parser)
     return parser
 
 

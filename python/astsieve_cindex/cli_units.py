@@ -22,6 +22,7 @@ __all__ = [
     "CommandError",
     "Outcome",
     "Project",
+    "add_resource_dir_option",
     "project_parser",
     "project_units",
     "report",
@@ -58,6 +59,15 @@ def _jobs(text: str) -> int:
     return value
 
 
+def add_resource_dir_option(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument(
+        "--resource-dir",
+        metavar="DIR",
+        help="clang resource directory with the builtin headers (DIR/include/stddef.h); "
+        "by default libclang's own, else a matching one found on this machine",
+    )
+
+
 def project_parser(
     command: str, usage: str, description: str, epilog: str
 ) -> argparse.ArgumentParser:
@@ -74,12 +84,7 @@ def project_parser(
         metavar="BUILD",
         help="the build folder holding compile_commands.json, or that file",
     )
-    parser.add_argument(
-        "--resource-dir",
-        metavar="DIR",
-        help="clang resource directory with the builtin headers (DIR/include/stddef.h); "
-        "by default libclang's own, else a matching one found on this machine",
-    )
+    add_resource_dir_option(parser)
     parser.add_argument(
         "--jobs",
         "-j",
