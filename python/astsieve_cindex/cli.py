@@ -2,7 +2,8 @@
 
 Parses FILE with libclang and prints the nodes that lie in accepted files,
 grouped by file and line. Without FILE it shows a small example that comes
-with the package.
+with the package. `scan` and `changed` as first argument run the project
+commands of cli_scan and cli_changed.
 """
 
 from __future__ import annotations
@@ -11,15 +12,18 @@ import argparse
 import os
 import sys
 from pathlib import Path
-from types import ModuleType
-from typing import List, Optional, Sequence, Tuple
+from typing import List, Optional, Sequence
 
-import astsieve
-from clang.cindex import Diagnostic, LibclangError, TranslationUnit
+from clang.cindex import LibclangError
 
+from . import cli_changed, cli_scan
+from .cli_units import add_resource_dir_option, split_compiler_arguments
 from .listing import listing, render_json, render_text
 from .loading import LibclangMismatchError, load_cindex
+from .parsing import ParseError, parse_file
+from .patterns import ecmascript_escape, pattern_error
 from .queries import get_path_to_lineno_to_nodes
+from .resource_dir import builtin_headers
 
 __all__ = ["EXAMPLE_FILE", "InputError", "main", "run"]
 
@@ -27,9 +31,7 @@ PROG = "python -m astsieve_cindex"
 EXAMPLE_DIR = Path(__file__).resolve().parent / "example"
 EXAMPLE_FILE = EXAMPLE_DIR / "shapes.c"
 
-# Diagnostics quoted in a parse failure; the rest are counted.
-_QUOTED_DIAGNOSTICS = 3
-_ECMASCRIPT_SYNTAX_CHARACTERS = set("^$\\.*+?()[]{}|")
+_COMMANDS = {"scan": cli_scan.main, "changed": cli_changed.main}
 
 
 class InputError(Exception):
@@ -39,11 +41,13 @@ class InputError(Exception):
 def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=PROG,
-        usage=f"{PROG} [-h] [FILE] [--pattern RE] [--json] [-- compiler arguments]",
+        usage=f"{PROG} [-h] [FILE] [--pattern RE] [--json] [--resource-dir DIR] "
+        "[-- compiler arguments]",
         description="Parse FILE with libclang and list the nodes in accepted files by file "
         "and line: the main file, and every file whose whole path matches RE. Without FILE, "
         "list the example that comes with astsieve_cindex, header included.",
-        epilog="Arguments after -- go to the compiler, e.g. -- -I include -DNDEBUG -x c++.",
+        epilog="Arguments after -- go to the compiler, e.g. -- -I include -DNDEBUG -x c++. "
+        f"For whole projects see {PROG} scan -h and {PROG} changed -h.",
     )
     parser.add_argument("file", nargs="?", metavar="FILE", help="the C or C++ file to parse")
     parser.add_argument(
@@ -54,28 +58,14 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument(
         "--json", action="store_true", help="print {path: {line: [{kind, spelling}]}} as JSON"
     )
+    add_resource_dir_option(parser)
     return parser
 
 
-def _split_compiler_arguments(argv: Sequence[str]) -> Tuple[List[str], List[str]]:
-    arguments = list(argv)
-    if "--" not in arguments:
-        return arguments, []
-    cut = arguments.index("--")
-    return arguments[:cut], arguments[cut + 1 :]
-
-
-def _ecmascript_escape(text: str) -> str:
-    return "".join("\\" + char if char in _ECMASCRIPT_SYNTAX_CHARACTERS else char for char in text)
-
-
 def _check_pattern(pattern: str) -> None:
-    # The engine compiles the pattern before it looks at the handle, so a
-    # call on no translation unit tests the pattern alone.
-    try:
-        astsieve.get_path_to_lineno_to_nodes(0, pattern, "")
-    except RuntimeError as error:
-        raise InputError(f"invalid pattern {pattern!r}: {error}") from None
+    error = pattern_error(pattern)
+    if error is not None:
+        raise InputError(f"invalid pattern {pattern!r}: {error}")
 
 
 def _check_file(path: str) -> None:
@@ -85,40 +75,18 @@ def _check_file(path: str) -> None:
         raise InputError(f"not a regular file: {path}")
 
 
-def _diagnostic_text(diagnostic: Diagnostic) -> str:
-    severity = "fatal error" if diagnostic.severity >= Diagnostic.Fatal else "error"
-    location = diagnostic.location
-    where = f"{location.file.name}:{location.line}:{location.column}: " if location.file else ""
-    return f"{where}{severity}: {diagnostic.spelling}"
-
-
-def _parse(cindex: ModuleType, path: str, compiler_arguments: List[str]) -> TranslationUnit:
-    options = cindex.TranslationUnit.PARSE_DETAILED_PROCESSING_RECORD
-    try:
-        unit = cindex.Index.create().parse(path, args=compiler_arguments, options=options)
-    except cindex.TranslationUnitLoadError:
-        hint = ", check the compiler arguments" if compiler_arguments else ""
-        raise InputError(f"cannot parse {path}: libclang made no translation unit{hint}") from None
-    errors = [
-        _diagnostic_text(diagnostic)
-        for diagnostic in unit.diagnostics
-        if diagnostic.severity >= Diagnostic.Error
-    ]
-    if errors:
-        quoted = "; ".join(errors[:_QUOTED_DIAGNOSTICS])
-        more = len(errors) - _QUOTED_DIAGNOSTICS
-        raise InputError(f"cannot parse {path}: {quoted}" + (f"; {more} more" if more > 0 else ""))
-    return unit
-
-
 def run(
-    file: Optional[str], pattern: Optional[str], as_json: bool, compiler_arguments: List[str]
+    file: Optional[str],
+    pattern: Optional[str],
+    as_json: bool,
+    compiler_arguments: List[str],
+    resource_dir: Optional[str] = None,
 ) -> str:
     """The whole output for one command line, or InputError."""
     if file is None:
         file = str(EXAMPLE_FILE)
         if pattern is None:
-            pattern = _ecmascript_escape(str(EXAMPLE_DIR)) + "/.*"
+            pattern = ecmascript_escape(str(EXAMPLE_DIR)) + "/.*"
     pattern = pattern or ""
     _check_file(file)
     _check_pattern(pattern)
@@ -126,7 +94,15 @@ def run(
         cindex = load_cindex()
     except (LibclangError, LibclangMismatchError) as error:
         raise InputError(str(error)) from None
-    unit = _parse(cindex, file, compiler_arguments)
+    headers = builtin_headers(cindex, compiler_arguments, resource_dir)
+    if resource_dir is not None and headers.missing:
+        raise InputError(headers.missing)
+    if headers.note:
+        print(f"{PROG}: note: {headers.note}", file=sys.stderr)
+    try:
+        unit = parse_file(cindex, file, headers.arguments, headers.missing)
+    except ParseError as error:
+        raise InputError(str(error)) from None
     try:
         result = get_path_to_lineno_to_nodes(unit, pattern)
     except UnicodeDecodeError as error:
@@ -138,10 +114,19 @@ def run(
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
-    own, compiler_arguments = _split_compiler_arguments(sys.argv[1:] if argv is None else argv)
+    argv = list(sys.argv[1:] if argv is None else argv)
+    if argv and argv[0] in _COMMANDS:
+        return _COMMANDS[argv[0]](argv[1:])
+    own, compiler_arguments = split_compiler_arguments(argv)
     arguments = _parser().parse_args(own)
     try:
-        output = run(arguments.file, arguments.pattern, arguments.json, compiler_arguments)
+        output = run(
+            arguments.file,
+            arguments.pattern,
+            arguments.json,
+            compiler_arguments,
+            arguments.resource_dir,
+        )
     except InputError as error:
         message = " ".join(str(error).splitlines())  # one line, whatever libclang said
         print(f"{PROG}: error: {message}", file=sys.stderr)

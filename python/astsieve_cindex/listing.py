@@ -8,7 +8,7 @@ from typing import Dict, List, Mapping, NamedTuple, Sequence
 
 from clang.cindex import Cursor
 
-__all__ = ["Listing", "Node", "listing", "render_json", "render_text"]
+__all__ = ["Listing", "Node", "kind_name", "listing", "render_json", "render_text"]
 
 
 class Node(NamedTuple):
@@ -21,7 +21,7 @@ class Node(NamedTuple):
 Listing = Dict[str, Dict[int, List[Node]]]
 
 
-def _kind_name(cursor: Cursor) -> str:
+def kind_name(cursor: Cursor) -> str:
     try:
         return str(cursor.kind.name)
     except ValueError:  # a kind these bindings do not know
@@ -32,7 +32,7 @@ def _nodes(cursors: Sequence[Cursor]) -> List[Node]:
     # The sort is stable: nodes in one column keep the walk's order, parents
     # before their children.
     in_columns = sorted(cursors, key=lambda cursor: int(cursor.location.column))
-    return [Node(_kind_name(cursor), str(cursor.spelling)) for cursor in in_columns]
+    return [Node(kind_name(cursor), str(cursor.spelling)) for cursor in in_columns]
 
 
 def listing(result: Mapping[str, Mapping[int, Sequence[Cursor]]], main_path: str) -> Listing:

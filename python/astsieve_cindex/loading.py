@@ -84,7 +84,8 @@ def _defines_libclang(path: str) -> bool:
 def loaded_libclang_files(maps_path: str = "/proc/self/maps") -> List[str]:
     """The real paths of the libclang files loaded in this process, sorted."""
     code_files = {
-        fields[5] for fields in _map_rows(maps_path)
+        fields[5]
+        for fields in _map_rows(maps_path)
         if len(fields) == 6 and "x" in fields[1] and fields[5].startswith("/")
     }
     return sorted({os.path.realpath(path) for path in code_files if _defines_libclang(path)})

@@ -40,3 +40,22 @@ def oracle_by_path_and_line(root, main_path, pattern="", include_root=False):
     return {
         path: {line: sorted(keys) for line, keys in lines.items()} for path, lines in found.items()
     }
+
+
+CONTAINER_KINDS = {"NAMESPACE", "LINKAGE_SPEC", "UNEXPOSED_DECL"}
+
+
+def top_level_declarations(unit):
+    """[(cursor, qualified name)] of the unit's top-level declarations, looking
+    through namespaces and extern "C" blocks, macro definitions included."""
+
+    def walk(parent, prefix):
+        for child in parent.get_children():
+            kind = child.kind
+            if kind.name in CONTAINER_KINDS:
+                inner = prefix + child.spelling + "::" if kind.name == "NAMESPACE" else prefix
+                yield from walk(child, inner)
+            elif kind.is_declaration() or kind.name == "MACRO_DEFINITION":
+                yield child, prefix + child.spelling
+
+    return list(walk(unit.cursor, ""))

@@ -1,4 +1,6 @@
+import glob
 import json
+import os
 import re
 import subprocess
 import sys
@@ -6,7 +8,15 @@ import sys
 import pytest
 
 import astsieve
+from astsieve_cindex import resource_dir
 from astsieve_cindex.cli import EXAMPLE_FILE, main
+from astsieve_cindex.resource_dir import (
+    finds_builtin_headers,
+    is_resource_dir,
+    libclang_version,
+    matching_resource_dirs,
+    version_numbers,
+)
 from companion_oracle import oracle_by_path_and_line
 
 PROG_ERROR = "python -m astsieve_cindex: error: "
@@ -120,3 +130,67 @@ def test_bad_input_gives_one_error_line_and_no_output(project, tmp_path):
         assert (done.returncode, done.stdout) == (1, ""), arguments
         assert done.stderr.startswith(PROG_ERROR) and done.stderr.count("\n") == 1, done.stderr
         assert message in done.stderr
+
+
+def test_resource_directories_match_the_major_of_the_library(tmp_path):
+    def resource(path, headers=True):
+        (path / "include").mkdir(parents=True)
+        if headers:
+            (path / "include" / "stddef.h").write_text("")
+        return str(path)
+
+    native = tmp_path / "site" / "clang" / "native"
+    beside = resource(native / "resource")
+    llvm = tmp_path / "llvm-18" / "lib" / "clang"
+    exact, major_only = resource(llvm / "18.1.1"), resource(llvm / "18")
+    resource(llvm / "19.1.7")  # another major
+    resource(llvm / "18.1.0-rc")  # not a version
+    resource(tmp_path / "usr-clang" / "18.1.8", headers=False)  # no builtin headers
+    (tmp_path / "usr-clang" / "18.1.1").symlink_to(llvm / "18.1.1")  # the same headers again
+    patterns = [str(llvm / "*"), str(tmp_path / "usr-clang" / "*")]
+    library = str(native / "libclang.so")
+    assert matching_resource_dirs((18, 1, 1), library, patterns) == [beside, exact, major_only]
+    assert matching_resource_dirs((18, 1, 1), None, patterns) == [exact, major_only]
+    assert matching_resource_dirs((17, 0, 6), None, patterns) == []
+    assert version_numbers("Debian clang version 14.0.6") == (14, 0, 6)
+    assert version_numbers("clang version 22.1.4 (https://example.org 1234abc)") == (22, 1, 4)
+
+
+def test_builtin_headers_are_found_or_their_absence_explained(cindex, tmp_path, monkeypatch, capsys):
+    source = tmp_path / "sizes.c"
+    source.write_text("#include <stddef.h>\nsize_t count;\n")
+    empty = tmp_path / "empty"
+    empty.mkdir()
+    assert main([str(source), "--resource-dir", str(empty)]) == 1
+    error = capsys.readouterr().err
+    assert error.startswith(PROG_ERROR) and error.count("\n") == 1
+    assert f"--resource-dir {empty}: no clang builtin headers there" in error
+    if finds_builtin_headers(cindex):
+        # This libclang brings its own: nothing is added and nothing said.
+        assert main([str(source)]) == 0
+        listed = capsys.readouterr()
+        assert "VAR_DECL count" in listed.out and listed.err == ""
+        return
+    # A libclang without them (the PyPI wheel): first nothing on the machine
+    # matches, then a resource directory of its version does, made of the
+    # headers of whatever clang the machine has.
+    real = next(
+        path
+        for pattern in resource_dir.SEARCH_PATTERNS
+        for path in glob.glob(pattern)
+        if is_resource_dir(path)
+    )
+    monkeypatch.setattr(resource_dir, "SEARCH_PATTERNS", ())
+    assert main([str(source)]) == 1
+    error = capsys.readouterr().err
+    assert error.count("\n") == 1 and "'stddef.h' file not found" in error
+    assert "comes without clang's builtin headers" in error and "--resource-dir DIR" in error
+    version = ".".join(map(str, version_numbers(libclang_version(cindex))))
+    (tmp_path / "clang" / version).mkdir(parents=True)
+    (tmp_path / "clang" / version / "include").symlink_to(os.path.join(real, "include"))
+    monkeypatch.setattr(resource_dir, "SEARCH_PATTERNS", (str(tmp_path / "clang" / "*"),))
+    assert main([str(source)]) == 0
+    listed = capsys.readouterr()
+    assert "VAR_DECL count" in listed.out
+    assert listed.err.startswith(f"python -m astsieve_cindex: note: libclang {version} (")
+    assert listed.err.endswith(f"no clang builtin headers; using those of {tmp_path}/clang/{version}\n")

@@ -2,10 +2,14 @@
 astsieve looks for only when a call needs it."""
 
 import importlib.metadata
+import json
 import os
+import pathlib
 import subprocess
 import sys
 import textwrap
+
+import pytest
 
 import astsieve
 import astsieve_cindex
@@ -18,7 +22,8 @@ def mapped_libclang_files():
     with open("/proc/self/maps") as maps:
         for line in maps:
             fields = line.split(maxsplit=5)
-            if len(fields) == 6 and os.path.basename(fields[5].strip()).startswith("libclang"):
+            name = os.path.basename(fields[5].strip()) if len(fields) == 6 else ""
+            if name.startswith("libclang") and not name.startswith("libclang-cpp"):
                 status = os.stat(fields[5].strip())
                 files.add((status.st_dev, status.st_ino))
     return files
@@ -54,7 +59,9 @@ def test_calls_before_any_libclang_is_loaded():
                 call()
             except RuntimeError as error:
                 print(error)
-        print(sum("libclang" in row for row in open("/proc/self/maps")))
+        # By file name: the folders above may be named anything, libclang too.
+        names = [row.split(maxsplit=5)[5:] for row in open("/proc/self/maps")]
+        print(sum(name[0].strip().rsplit("/", 1)[-1].startswith("libclang") for name in names if name))
     """
     done = subprocess.run(
         [sys.executable, "-c", textwrap.dedent(program)], capture_output=True, text=True, timeout=60
@@ -65,3 +72,45 @@ def test_calls_before_any_libclang_is_loaded():
     assert "regular expression" in pattern and "libclang" not in pattern
     for line in (unit, subtree, children):
         assert "no libclang loaded in this process: load libclang first" in line
+
+
+IMPORT_ORDERS = {
+    # astsieve is imported before anything has loaded libclang.
+    "astsieve first": """
+        import astsieve, astsieve_cindex
+        cindex = astsieve_cindex.load_cindex()
+    """,
+    # clang.cindex has loaded its libclang before astsieve is imported.
+    "cindex first": """
+        import clang.cindex as cindex
+        cindex.conf.lib
+        import astsieve, astsieve_cindex
+        astsieve_cindex.load_cindex()
+    """,
+}
+
+
+@pytest.mark.parametrize("order", IMPORT_ORDERS)
+def test_either_import_order_shares_one_libclang_and_matches_the_oracle(tmp_path, order):
+    (tmp_path / "shapes.h").write_text("#define AREA(w, h) ((w) * (h))\nstruct box { int w, h; };\n")
+    main = tmp_path / "main.c"
+    main.write_text('#include "shapes.h"\nint area(struct box b) {\n  return AREA(b.w, b.h);\n}\n')
+    program = textwrap.dedent(IMPORT_ORDERS[order]) + textwrap.dedent(f"""
+        import json, os, sys
+        sys.path.insert(0, {str(pathlib.Path(__file__).parent)!r})
+        from companion_oracle import node_key, oracle_by_path_and_line
+        from test_libclang_pairing import mapped_libclang_files
+        main = {str(main)!r}
+        options = cindex.TranslationUnit.PARSE_DETAILED_PROCESSING_RECORD
+        unit = cindex.TranslationUnit.from_source(main, options=options)
+        found = astsieve_cindex.get_path_to_lineno_to_nodes(unit, r".*\\.h")
+        keys = {{
+            path: {{line: sorted(map(node_key, nodes)) for line, nodes in lines.items()}}
+            for path, lines in found.items()
+        }}
+        expected = oracle_by_path_and_line(unit.cursor, main, r".*\\.h")
+        print(json.dumps([keys == expected, len(mapped_libclang_files()), sorted(found)]))
+    """)
+    done = subprocess.run([sys.executable, "-c", program], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert json.loads(done.stdout) == [True, 1, sorted([str(main), str(tmp_path / "shapes.h")])]

@@ -1,0 +1,432 @@
+"""`scan` and `changed` on a small generated project with a compilation
+database, against independent walks over clang.cindex; real worker
+processes, a real git diff, and the ways they fail."""
+
+import fcntl
+import json
+import os
+import pickle
+import pty
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import termios
+import time
+from pathlib import Path
+
+import pytest
+
+from astsieve_cindex.project import read_database
+from astsieve_cindex.scan import scan_unit
+from companion_oracle import CONTAINER_KINDS, top_level_declarations
+
+HEADER = """#pragma once
+#define SCALE 2
+namespace geo {
+struct point {
+  int x;
+  int y;
+};
+inline int twice(int value) {
+  // doubles
+  int result = value * SCALE;
+  return result;
+}
+int area(point p);
+}  // namespace geo
+"""
+AREA = """#include "geo.h"
+namespace geo {
+int area(point p) {
+#define WIDTH_OF(shape) ((shape).x)
+#define HEIGHT_OF(shape) ((shape).y)
+  int width = WIDTH_OF(p);
+  int height = HEIGHT_OF(p);
+  return width * height;
+}
+}  // namespace geo
+// helpers
+static int unused_helper(void) { return 1; }
+"""
+MAIN = """#include "geo.h"
+int main() {
+  geo::point p{2, 3};
+  return geo::area(p) + geo::twice(1);
+}
+"""
+SOURCES = {"include/geo.h": HEADER, "src/area.cpp": AREA, "src/main.cpp": MAIN}
+FLAGS = ["-std=c++17"]
+# libclang names a header as the arguments reach it: relative, or not.
+HEADERS = r"(.*/)?include/.*"
+PROG = "python -m astsieve_cindex"
+
+
+def write_database(root, names):
+    """build/compile_commands.json for src/NAME.cpp in both forms a database
+    takes, every other entry compiled from build, the others from the root."""
+    entries = []
+    for index, name in enumerate(names):
+        folder = "" if index % 2 else "../"
+        source = f"{folder}src/{name}.cpp"
+        command = ["/usr/bin/c++", f"-I{folder}include", *FLAGS, "-o", f"{name}.o", "-c", source]
+        entry = {"directory": str(root / "build" if folder else root), "file": source}
+        entry.update({"arguments": command} if index % 2 else {"command": " ".join(command)})
+        entries.append(entry)
+    (root / "build").mkdir(exist_ok=True)
+    (root / "build" / "compile_commands.json").write_text(json.dumps(entries))
+
+
+@pytest.fixture
+def project(tmp_path):
+    root = tmp_path / "project"
+    for name, text in SOURCES.items():
+        (root / name).parent.mkdir(parents=True, exist_ok=True)
+        (root / name).write_text(text)
+    write_database(root, ["area", "main"])
+    return root
+
+
+def run_cli(*arguments, cwd, stdin=None):
+    return subprocess.run(
+        [sys.executable, "-m", "astsieve_cindex", *arguments],
+        cwd=cwd,
+        input=stdin,
+        capture_output=True,
+        text=True,
+        timeout=300,
+    )
+
+
+def json_lines(text):
+    return [json.loads(line) for line in text.splitlines()]
+
+
+def oracle_parse(cindex, root, name):
+    """The unit of src/NAME.cpp parsed by the test itself, paths absolute."""
+    options = cindex.TranslationUnit.PARSE_DETAILED_PROCESSING_RECORD
+    arguments = ["-I", str(root / "include"), *FLAGS]
+    return cindex.TranslationUnit.from_source(
+        str(root / "src" / f"{name}.cpp"), args=arguments, options=options
+    )
+
+
+def oracle_declarations(unit):
+    """{real path: [(declaration tuple, extent)]} as the commands report them."""
+    found = {}
+    for cursor, name in top_level_declarations(unit):
+        if cursor.location.file is None:  # built-in macros
+            continue
+        start, end = cursor.extent.start, cursor.extent.end
+        path = os.path.realpath(cursor.location.file.name)
+        declaration = (cursor.kind.name, name, path, start.line, end.line)
+        found.setdefault(path, []).append(
+            (declaration, (start.line, start.column), (end.line, end.column))
+        )
+    return found
+
+
+def oracle_nodes(unit, pattern):
+    """{(real path, line): sorted (column, kind, spelling, declaration)}: a
+    recursive walk in which a top-level declaration owns its whole subtree,
+    the preprocessor's entities belong to the declaration around them, and
+    namespaces to none."""
+    declarations = oracle_declarations(unit)
+    found = {}
+
+    def accepted(cursor):
+        file = cursor.location.file
+        if file and (file.name == unit.spelling or re.fullmatch(pattern, file.name)):
+            return os.path.realpath(file.name)
+        return None
+
+    def around(path, cursor):
+        position = (cursor.location.line, cursor.location.column)
+        inside = [d for d, start, end in declarations.get(path, []) if start <= position <= end]
+        return inside[0] if inside else None
+
+    def visit(cursor, owner, prefix):
+        path = accepted(cursor)
+        if path is None:
+            return
+        kind, top = cursor.kind, prefix is not None
+        if top and kind.name in CONTAINER_KINDS:
+            inner = prefix + cursor.spelling + "::" if kind.name == "NAMESPACE" else prefix
+        else:
+            inner = None
+            if top and (kind.is_declaration() or kind.name == "MACRO_DEFINITION"):
+                extent = cursor.extent
+                owner = (
+                    kind.name,
+                    prefix + cursor.spelling,
+                    path,
+                    extent.start.line,
+                    extent.end.line,
+                )
+            elif kind.is_preprocessing():
+                owner = around(path, cursor)
+        location = cursor.location
+        found.setdefault((path, location.line), []).append(
+            (location.column, kind.name, cursor.spelling, owner)
+        )
+        for child in cursor.get_children():
+            visit(child, owner, inner)
+
+    for child in unit.cursor.get_children():
+        visit(child, None, "")
+    return {key: sorted(nodes, key=repr) for key, nodes in found.items()}
+
+
+def scanned_nodes(records):
+    """The shape of oracle_nodes, from scan's JSON Lines records."""
+    found = {}
+    for record in records:
+        key = (os.path.realpath(record["file"]), record["line"])
+        for node in record["nodes"]:
+            owner = node["declaration"]
+            if owner is not None:
+                owner = (
+                    owner["kind"],
+                    owner["name"],
+                    os.path.realpath(owner["file"]),
+                    owner["first_line"],
+                    owner["last_line"],
+                )
+            found.setdefault(key, []).append(
+                (node["column"], node["kind"], node["spelling"], owner)
+            )
+    return {key: sorted(nodes, key=repr) for key, nodes in found.items()}
+
+
+def by_unit(records):
+    units = {}
+    for record in records:
+        units.setdefault(Path(record["unit"]).stem, []).append(record)
+    return units
+
+
+def line_of(path, text):
+    return next(n for n, line in enumerate(path.read_text().splitlines(), 1) if text in line)
+
+
+def test_scan_matches_a_cindex_walk_unit_by_unit(cindex, project):
+    done = run_cli("scan", "-p", "build", "--pattern", HEADERS, "--jobs", "2", cwd=project)
+    assert (done.returncode, done.stderr) == (0, "")  # no progress bar off a terminal
+    units = by_unit(json_lines(done.stdout))
+    assert sorted(units) == ["area", "main"]
+    for name, records in units.items():
+        assert len({(r["file"], r["line"]) for r in records}) == len(records)
+        assert scanned_nodes(records) == oracle_nodes(oracle_parse(cindex, project, name), HEADERS)
+    # The walks agree on something worth agreeing on.
+    nodes = scanned_nodes(units["area"])
+    area, header = os.path.realpath(project / "src/area.cpp"), os.path.realpath(
+        project / "include/geo.h"
+    )
+    height = nodes[(area, line_of(project / "src/area.cpp", "int height"))]
+    assert {owner[:2] for *_, owner in height} == {("FUNCTION_DECL", "geo::area")}
+    scale = nodes[(header, line_of(project / "include/geo.h", "value * SCALE"))]
+    assert ("MACRO_INSTANTIATION", ("FUNCTION_DECL", "geo::twice")) in {
+        (n[1], n[3][:2]) for n in scale
+    }
+
+
+def test_explicit_files_and_the_api_give_what_the_database_gives(cindex, project):
+    from_database = run_cli(
+        "scan", "-p", "build", "src/main.cpp", "--pattern", HEADERS, cwd=project
+    )
+    explicit = run_cli(
+        "scan", "src/main.cpp", "--pattern", HEADERS, "--", "-I", "include", *FLAGS, cwd=project
+    )
+    assert from_database.returncode == explicit.returncode == 0
+    assert scanned_nodes(json_lines(explicit.stdout)) == scanned_nodes(
+        json_lines(from_database.stdout)
+    )
+    # The per-unit function, in this process, pickled as for any engine.
+    unit = next(u for u in read_database(project / "build") if u.file.endswith("main.cpp"))
+    result = pickle.loads(pickle.dumps(scan_unit(unit, HEADERS)))
+    from astsieve_cindex.cli_scan import json_lines as encode
+
+    assert encode(result) == from_database.stdout
+
+
+def test_a_failed_unit_is_one_line_and_the_others_go_on(project):
+    (project / "src" / "broken.cpp").write_text("int broken( {\n")
+    write_database(project, ["area", "broken", "main"])
+    done = run_cli("scan", "-p", "build", "--jobs", "2", cwd=project)
+    assert done.returncode == 1
+    assert re.fullmatch(
+        rf"{PROG} scan: failed: cannot parse \S+/src/broken\.cpp: [^\n]+\n", done.stderr
+    )
+    assert sorted(by_unit(json_lines(done.stdout))) == ["area", "main"]
+
+
+def test_progress_bar_on_a_terminal_counts_units_and_failures(project):
+    (project / "src" / "broken.cpp").write_text("int broken( {\n")
+    write_database(project, ["area", "broken", "main"])
+    primary, secondary = pty.openpty()
+    fcntl.ioctl(secondary, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 120, 0, 0))
+    try:
+        command = [sys.executable, "-m", "astsieve_cindex", "scan", "-p", "build"]
+        done = subprocess.run(
+            command, cwd=project, stdout=subprocess.DEVNULL, stderr=secondary, timeout=300
+        )
+    finally:
+        os.close(secondary)
+    screen = b""
+    while True:
+        try:
+            chunk = os.read(primary, 65536)
+        except OSError:  # the terminal's other side is closed and drained
+            break
+        if not chunk:
+            break
+        screen += chunk
+    os.close(primary)
+    assert done.returncode == 1
+    assert re.search(rb"3/3 \[[0-9:]+<[0-9:]+, [^\]]*failed=1\]", screen), screen
+
+
+def git(root, *arguments):
+    identity = ["-c", "user.name=test", "-c", "user.email=test@example.invalid"]
+    done = subprocess.run(
+        ["git", *identity, *arguments], cwd=root, capture_output=True, text=True, check=True
+    )
+    return done.stdout
+
+
+def edit(path, old, new):
+    text = path.read_text()
+    assert old in text
+    path.write_text(text.replace(old, new, 1))
+
+
+def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, project):
+    git(project, "init", "-q")
+    git(project, "add", ".")
+    git(project, "commit", "-q", "-m", "base")
+    area, header, main_file = (
+        project / "src/area.cpp",
+        project / "include/geo.h",
+        project / "src/main.cpp",
+    )
+    edit(area, "int height = HEIGHT_OF(p);", "int height = HEIGHT_OF(p) + 0;")
+    edit(area, "// helpers", "// helper functions")  # between declarations: touches none
+    edit(header, "  // doubles\n", "")
+    edit(header, "#define SCALE 2", "#define SCALE 3")
+    main_file.write_text(MAIN + "int extra() {\n  return 4;\n}\n")
+    changed = {
+        area: {line_of(area, "HEIGHT_OF(p) + 0"), line_of(area, "helper functions")},
+        # A removed line counts through the lines around it.
+        header: {
+            line_of(header, "inline int twice"),
+            line_of(header, "int result"),
+            line_of(header, "SCALE 3"),
+        },
+        main_file: set(range(len(MAIN.splitlines()) + 1, len(MAIN.splitlines()) + 4)),
+    }
+    expected = set()
+    for name in ("area", "main"):
+        for path, declarations in oracle_declarations(oracle_parse(cindex, project, name)).items():
+            for declaration, _, _ in declarations:
+                lines = changed.get(Path(path), set())
+                inside = sorted(line for line in lines if declaration[3] <= line <= declaration[4])
+                if inside:
+                    expected.add((*declaration, tuple(inside)))
+
+    diff = git(project, "diff")
+    done = run_cli("changed", "-p", "build", "--json", cwd=project, stdin=diff)
+    assert (done.returncode, done.stderr) == (0, "")
+    touched = json_lines(done.stdout)
+    found = {
+        (
+            t["kind"],
+            t["name"],
+            os.path.realpath(project / t["file"]),
+            t["first_line"],
+            t["last_line"],
+            tuple(t["changed_lines"]),
+        )
+        for t in touched
+    }
+    assert found == expected and len(touched) == len(found)
+    assert {t["name"] for t in touched} == {"geo::area", "geo::twice", "SCALE", "extra"}
+    text = run_cli("changed", "-p", "build", "-", cwd=project, stdin=diff)
+    assert text.stdout.splitlines() == [
+        f"{t['file']}:{t['first_line']}-{t['last_line']}: {t['kind']} {t['name']} "
+        f"(changed lines {', '.join(map(str, t['changed_lines']))})"
+        for t in touched
+    ]
+
+
+OUTSIDE_DIFF = "--- a/docs/notes.txt\n+++ b/docs/notes.txt\n@@ -1 +1 @@\n-old\n+new\n"
+
+
+@pytest.mark.parametrize(
+    "arguments, stdin, message",
+    [
+        (["scan", "-p", "nowhere"], None, "no such build folder: nowhere"),
+        (["scan", "-p", "bad"], None, "cannot read bad/compile_commands.json: not JSON: "),
+        (["changed", "-p", "build", "absent.diff"], None, "cannot read the diff absent.diff: "),
+        (["changed", "-p", "build"], "just some text\n", "not a unified diff"),
+        (["changed", "-p", "build"], OUTSIDE_DIFF, "reaches: docs/notes.txt"),
+    ],
+)
+def test_bad_project_input_gives_one_error_line(project, arguments, stdin, message):
+    (project / "bad").mkdir()
+    (project / "bad" / "compile_commands.json").write_text('[{"directory": "/", "file": "a.c"')
+    done = run_cli(*arguments, cwd=project, stdin=stdin)
+    assert (done.returncode, done.stdout) == (1, "")
+    assert (
+        done.stderr.startswith(f"{PROG} {arguments[0]}: error: ") and done.stderr.count("\n") == 1
+    )
+    assert message in done.stderr, done.stderr
+
+
+def session_processes(session):
+    """The processes still alive in `session`."""
+    alive = []
+    for entry in Path("/proc").iterdir():
+        try:
+            fields = (entry / "stat").read_text().rsplit(")", 1)[1].split()
+        except (OSError, IndexError):
+            continue
+        if entry.name.isdigit() and int(fields[3]) == session and fields[0] != "Z":
+            alive.append(int(entry.name))
+    return alive
+
+
+def test_ctrl_c_stops_the_workers_and_leaves_valid_json_lines(project):
+    units = 12
+    functions = "".join(
+        f"inline int f{i}(int x) {{ return x * {i} + {i % 7}; }}\n" for i in range(20000)
+    )
+    (project / "include" / "big.h").write_text(functions)
+    for index in range(units):
+        (project / "src" / f"slow{index}.cpp").write_text(
+            f'#include "big.h"\nint main() {{ return f{index}(1); }}\n'
+        )
+    write_database(project, [f"slow{index}" for index in range(units)])
+    scan = subprocess.Popen(
+        [sys.executable, "-m", "astsieve_cindex", "scan", "-p", "build", "--jobs", "2"],
+        cwd=project,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        start_new_session=True,
+    )
+    try:
+        first = scan.stdout.readline()  # a unit is done, the workers are busy with others
+        os.killpg(scan.pid, signal.SIGINT)  # as a terminal sends Ctrl-C: to the whole group
+        rest, errors = scan.communicate(timeout=60)
+    finally:
+        if scan.poll() is None:
+            os.killpg(scan.pid, signal.SIGKILL)
+    assert scan.returncode == 130
+    assert errors.decode() == f"{PROG} scan: error: interrupted\n"
+    records = json_lines((first + rest).decode())
+    assert 0 < len(by_unit(records)) < units
+    deadline = time.monotonic() + 10
+    while session_processes(scan.pid) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    assert session_processes(scan.pid) == []
