@@ -93,6 +93,28 @@ def test_two_libclang_files_are_refused(libclang_in_use, libclang_copy, copy_fir
         assert libclang_in_use in line and libclang_copy in line
 
 
+def test_a_library_that_links_libclang_is_no_second_libclang(libclang_in_use, tmp_path):
+    # It finds libclang's functions through its dependency, which defines them.
+    source = tmp_path / "dependent.c"
+    source.write_text("void clang_visitChildren(void);\nvoid *probe(void) { return (void *)clang_visitChildren; }\n")
+    library = tmp_path / "libdependent.so"
+    subprocess.run(
+        ["gcc", "-shared", "-fPIC", "-Wl,--no-as-needed", "-o", str(library), str(source), libclang_in_use],
+        check=True,
+    )
+    done = run_fresh(f"""
+        import ctypes
+        from astsieve_cindex import cursor_tuple
+        cindex.conf.lib
+        ctypes.CDLL({str(library)!r})
+        unit = cindex.TranslationUnit.from_source("t.c", unsaved_files=[("t.c", "int x;")])
+        print(len(astsieve.get_path_to_nodes(cursor_tuple(unit.cursor), "", "t.c")["t.c"]))
+        print(astsieve_cindex.libclang_file())
+    """)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.splitlines() == ["1", libclang_in_use]
+
+
 def test_mapped_file_reads_paths_with_spaces_and_skips_anonymous_mappings(tmp_path):
     maps = tmp_path / "maps"
     maps.write_text(
