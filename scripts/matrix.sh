@@ -96,9 +96,11 @@ run_cell() { # python-version python wheel source
       unrunnable "$cell" "no $file (deps/matrix-apt-packages)"
       return
     fi
-    # The bindings load `libclang.so` by default, found on the library path.
+    # By default the bindings load `libclang-N.so` (15, 16) or `libclang.so`
+    # (19), found on the library path, as libclang-N-dev would install them.
     mkdir -p "$work/lib/$4"
     ln -sfn "$file" "$work/lib/$4/libclang.so"
+    ln -sfn "$file" "$work/lib/$4/libclang-${4#debian-}.so"
     library_path=$work/lib/$4${library_path:+:$library_path}
   fi
   if ! (
