@@ -136,11 +136,21 @@ def matching_resource_dirs(
     return found
 
 
+def _probe_suffix(compiler_arguments: Sequence[str]) -> str:
+    arguments = list(compiler_arguments)
+    cplusplus = any(a.startswith(("-std=c++", "-std=gnu++")) for a in arguments) or any(
+        a == "-x" and b.startswith("c++") for a, b in zip(arguments, arguments[1:])
+    )
+    return ".cpp" if cplusplus else ".c"
+
+
 def finds_builtin_headers(cindex: ModuleType, compiler_arguments: Sequence[str] = ()) -> bool:
     """Whether the loaded libclang finds its builtin headers when it parses
     with `compiler_arguments`. Arguments libclang cannot parse with at all
     tell nothing about the headers and count as found."""
-    probe = "astsieve-builtin-headers-probe.c"
+    # The probe takes the language the arguments choose: a C probe would make
+    # C++-only options such as -std=c++17 fail the parse, telling nothing.
+    probe = "astsieve-builtin-headers-probe" + _probe_suffix(compiler_arguments)
     try:
         unit = cindex.TranslationUnit.from_source(
             probe,

@@ -165,6 +165,8 @@ def test_builtin_headers_are_found_or_their_absence_explained(cindex, tmp_path, 
     error = capsys.readouterr().err
     assert error.startswith(PROG_ERROR) and error.count("\n") == 1
     assert f"--resource-dir {empty}: no clang builtin headers there" in error
+    # C++ options must not make the probe itself fail and pass for found.
+    assert finds_builtin_headers(cindex, ["-std=c++17"]) == finds_builtin_headers(cindex)
     if finds_builtin_headers(cindex):
         # This libclang brings its own: nothing is added and nothing said.
         assert main([str(source)]) == 0
