@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "pattern_generator.h"
-#include "pattern_oracle.h"
+#include "generator.h"
+#include "oracle.h"
 
 namespace {
 

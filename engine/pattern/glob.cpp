@@ -1,8 +1,8 @@
-#include "pattern_glob.h"
+#include "glob.h"
 
 #include <cstring>
 
-#include "pattern_byte_class.h"
+#include "byte_class.h"
 
 namespace astsieve {
 namespace pattern {

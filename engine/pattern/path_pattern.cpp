@@ -4,11 +4,11 @@
 #include <regex>
 #include <utility>
 
-#include "pattern_compiler.h"
-#include "pattern_dfa.h"
-#include "pattern_glob.h"
-#include "pattern_guard.h"
-#include "pattern_matcher.h"
+#include "compiler.h"
+#include "dfa.h"
+#include "glob.h"
+#include "guard.h"
+#include "matcher.h"
 
 namespace astsieve {
 

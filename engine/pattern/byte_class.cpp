@@ -1,4 +1,4 @@
-#include "pattern_byte_class.h"
+#include "byte_class.h"
 
 #include <algorithm>
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "pattern_oracle.h"
+#include "oracle.h"
 
 namespace astsieve {
 namespace {

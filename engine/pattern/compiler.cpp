@@ -1,11 +1,11 @@
-#include "pattern_compiler.h"
+#include "compiler.h"
 
 #include <algorithm>
 #include <regex>
 #include <utility>
 
-#include "pattern_byte_class.h"
-#include "pattern_scanner.h"
+#include "byte_class.h"
+#include "scanner.h"
 
 namespace astsieve {
 namespace pattern {

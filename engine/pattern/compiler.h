@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "pattern_program.h"
+#include "program.h"
 
 namespace astsieve {
 namespace pattern {

@@ -1,4 +1,4 @@
-#include "pattern_scanner.h"
+#include "scanner.h"
 
 #include <cstring>
 #include <regex>

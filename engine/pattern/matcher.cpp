@@ -1,4 +1,4 @@
-#include "pattern_matcher.h"
+#include "matcher.h"
 
 #include <cstring>
 #include <regex>

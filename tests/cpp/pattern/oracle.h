@@ -9,8 +9,8 @@
 #include <regex>
 #include <string>
 
+#include "matcher.h"
 #include "path_pattern.h"
-#include "pattern_matcher.h"
 
 namespace astsieve {
 namespace testing {

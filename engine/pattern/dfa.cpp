@@ -1,4 +1,4 @@
-#include "pattern_dfa.h"
+#include "dfa.h"
 
 #include <algorithm>
 #include <map>

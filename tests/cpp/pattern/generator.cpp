@@ -1,4 +1,4 @@
-#include "pattern_generator.h"
+#include "generator.h"
 
 #include <algorithm>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "pattern_oracle.h"
+#include "oracle.h"
 
 #include <pthread.h>
 
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "pattern_compiler.h"
+#include "compiler.h"
 
 namespace astsieve {
 namespace testing {
