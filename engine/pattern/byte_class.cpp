@@ -13,17 +13,49 @@ int ByteSet::count() const {
   return total;
 }
 
-ClassBuilder::ClassBuilder(bool negated, const Traits& traits)
-    : traits_(traits), negated_(negated) {}
+int ByteSet::single() const {
+  if (count() != 1) {
+    return -1;
+  }
+  for (std::size_t i = 0; i < words_.size(); ++i) {
+    if (words_[i] != 0) {
+      return static_cast<int>(i * 64) + __builtin_ctzll(words_[i]);
+    }
+  }
+  return -1;
+}
 
-void ClassBuilder::add_char(char c) { chars_.push_back(c); }
+void ClassTest::add(Traits::char_class_type mask, bool negated, ByteSet& set) const {
+#if defined(__GLIBCXX__)
+  // libstdc++'s isctype: the ctype mask, and '_' for \w.
+  const bool underscore = (mask._M_extended & Traits::char_class_type::_S_under) != 0;
+  const char under = underscore ? ctype_.widen('_') : '\0';
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    const char c = static_cast<char>(byte);
+    const bool in = ctype_.is(mask._M_base, c) || (underscore && c == under);
+    if (in != negated) {
+      set.add(static_cast<unsigned char>(byte));
+    }
+  }
+#else
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    if (traits_.isctype(static_cast<char>(byte), mask) != negated) {
+      set.add(static_cast<unsigned char>(byte));
+    }
+  }
+#endif
+  static_cast<void>(traits_);
+}
+
+ClassBuilder::ClassBuilder(bool negated, const Traits& traits, const std::ctype<char>& ctype)
+    : traits_(traits), classes_(traits, ctype), negated_(negated) {}
 
 std::string ClassBuilder::add_collating_element(const std::string& name) {
   std::string element = traits_.lookup_collatename(name.begin(), name.end());
   if (element.empty()) {
     throw std::regex_error(std::regex_constants::error_collate);
   }
-  chars_.push_back(element[0]);
+  add_char(element[0]);
   return element;
 }
 
@@ -36,79 +68,42 @@ void ClassBuilder::add_equivalence_class(const std::string& name) {
 }
 
 void ClassBuilder::add_character_class(const std::string& name, bool negated) {
-  Traits::char_class_type mask = traits_.lookup_classname(name.begin(), name.end(), false);
+  const Traits::char_class_type mask = traits_.lookup_classname(name.begin(), name.end(), false);
   if (mask == Traits::char_class_type{}) {
     throw std::regex_error(std::regex_constants::error_collate);
   }
-  if (negated) {
-    negated_classes_.push_back(mask);
-  } else {
-    classes_ |= mask;
-  }
+  classes_.add(mask, negated, set_);
 }
 
 void ClassBuilder::add_range(char low, char high) {
   if (low > high) {
     throw std::regex_error(std::regex_constants::error_range);
   }
-  ranges_.emplace_back(low, high);
-}
-
-bool ClassBuilder::matches(char c) const {
-  if (std::find(chars_.begin(), chars_.end(), c) != chars_.end()) {
-    return true;
+  for (int c = low; c <= high; ++c) {
+    set_.add(static_cast<unsigned char>(c));
   }
-  for (const auto& range : ranges_) {
-    if (range.first <= c && c <= range.second) {
-      return true;
-    }
-  }
-  if (traits_.isctype(c, classes_)) {
-    return true;
-  }
-  if (!equivalences_.empty()) {
-    const std::string key = traits_.transform_primary(&c, &c + 1);
-    if (std::find(equivalences_.begin(), equivalences_.end(), key) != equivalences_.end()) {
-      return true;
-    }
-  }
-  for (const auto& mask : negated_classes_) {
-    if (!traits_.isctype(c, mask)) {
-      return true;
-    }
-  }
-  return false;
 }
 
 ByteSet ClassBuilder::build() const {
-  ByteSet set;
-  for (unsigned byte = 0; byte < 256; ++byte) {
-    if (matches(static_cast<char>(byte)) != negated_) {
+  ByteSet set = set_;
+  // Equivalence classes compare collation keys, one byte at a time.
+  for (unsigned byte = 0; !equivalences_.empty() && byte < 256; ++byte) {
+    const char c = static_cast<char>(byte);
+    const std::string key = traits_.transform_primary(&c, &c + 1);
+    if (std::find(equivalences_.begin(), equivalences_.end(), key) != equivalences_.end()) {
       set.add(static_cast<unsigned char>(byte));
     }
+  }
+  if (negated_) {
+    set.invert();
   }
   return set;
 }
 
-ByteSet any_byte_but_line_ends() {
-  ByteSet set;
-  for (unsigned byte = 0; byte < 256; ++byte) {
-    if (byte != '\n' && byte != '\r') {
-      set.add(static_cast<unsigned char>(byte));
-    }
-  }
-  return set;
-}
-
-ByteSet word_bytes(const std::regex_traits<char>& traits) {
+ByteSet word_bytes(const std::regex_traits<char>& traits, const std::ctype<char>& ctype) {
   const char name = 'w';
-  const auto mask = traits.lookup_classname(&name, &name + 1);
   ByteSet set;
-  for (unsigned byte = 0; byte < 256; ++byte) {
-    if (traits.isctype(static_cast<char>(byte), mask)) {
-      set.add(static_cast<unsigned char>(byte));
-    }
-  }
+  ClassTest(traits, ctype).add(traits.lookup_classname(&name, &name + 1), false, set);
   return set;
 }
 

@@ -38,15 +38,28 @@ struct Level {
 
 class Compiler {
  public:
-  explicit Compiler(const std::string& pattern)
-      : locale_(), scanner_(pattern, locale_), ctype_(std::use_facet<std::ctype<char>>(locale_)) {
+  Compiler(const std::string& pattern, std::size_t max_states)
+      : locale_(),
+        scanner_(pattern, locale_),
+        ctype_(std::use_facet<std::ctype<char>>(locale_)),
+        max_states_(max_states) {
     traits_.imbue(locale_);
+    // Most patterns need fewer states than twice their length.
+    program_.states.reserve(pattern.size() * 2 + 4);
+    levels_.reserve(8);
+    open_groups_.reserve(8);
   }
 
   Program run(bool keep_captures);
 
  private:
+  void count_state() {
+    if (program_.states.size() >= max_states_) {
+      fail(std::regex_constants::error_space);
+    }
+  }
   std::uint32_t add(Op op, bool flag = false, std::uint32_t arg = 0) {
+    count_state();
     program_.states.push_back(State{op, flag, kNoState, kNoState, arg});
     return static_cast<std::uint32_t>(program_.states.size() - 1);
   }
@@ -72,15 +85,27 @@ class Compiler {
     if (scanner_.token() != token) {
       return false;
     }
-    value_ = scanner_.value();
+    scanner_.take_value(value_);
     scanner_.advance();
     return true;
+  }
+  // The value of a digit as std::regex_traits<char>::value gives it. That
+  // reads the digit with a string stream; ASCII digits, the ones a pattern
+  // holds in practice, are read here directly.
+  int digit_value(char c, int radix) const {
+    if (c >= '0' && c <= '9' && c - '0' < radix) {
+      return c - '0';
+    }
+    if (radix == 16 && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) {
+      return (c | 0x20) - 'a' + 10;
+    }
+    return traits_.value(c, radix);
   }
   int int_value(int radix) const {
     unsigned long value = 0;
     for (char c : value_) {
       value = value * static_cast<unsigned long>(radix) +
-              static_cast<unsigned long>(traits_.value(c, radix));
+              static_cast<unsigned long>(digit_value(c, radix));
     }
     return static_cast<int>(static_cast<unsigned int>(value));
   }
@@ -106,6 +131,7 @@ class Compiler {
   std::regex_traits<char> traits_;
   Scanner scanner_;
   const std::ctype<char>& ctype_;
+  std::size_t max_states_;
   std::string value_;
   Program program_;
   std::vector<Level> levels_;
@@ -123,6 +149,7 @@ Piece Compiler::clone(const Piece& piece) {
       continue;
     }
     const State state = program_.states[id];
+    count_state();
     copy_of[id] = static_cast<std::uint32_t>(program_.states.size());
     program_.states.push_back(state);
     originals.push_back(id);
@@ -202,7 +229,7 @@ bool Compiler::try_atom(Piece* atom) {
     program_.has_back_references = true;
     *atom = single(Op::BackReference, false, static_cast<std::uint32_t>(index));
   } else if (accept(Token::QuotedClass)) {
-    ClassBuilder builder(ctype_.is(std::ctype_base::upper, value_[0]), traits_);
+    ClassBuilder builder(ctype_.is(std::ctype_base::upper, value_[0]), traits_, ctype_);
     builder.add_character_class(value_, false);
     *atom = single(Op::Class, false, add_class(builder.build()));
   } else if (accept(Token::BracketNegBegin)) {
@@ -216,7 +243,7 @@ bool Compiler::try_atom(Piece* atom) {
 }
 
 Piece Compiler::bracket(bool negated) {
-  ClassBuilder builder(negated, traits_);
+  ClassBuilder builder(negated, traits_, ctype_);
   enum class Last { None, Char, Class } last = Last::None;
   char last_char = 0;
   const auto push_char = [&](char c) {
@@ -381,7 +408,6 @@ void Compiler::close() {
 }
 
 Program Compiler::run(bool keep_captures) {
-  program_.word = word_bytes(traits_);
   levels_.push_back(Level{Level::Whole});
   program_.groups = 1;
   Piece whole = single(Op::CaptureBegin, false, 0);
@@ -405,6 +431,10 @@ Program Compiler::run(bool keep_captures) {
     } else if (accept(Token::LineEnd)) {
       add_term(single(Op::LineEnd));
     } else if (accept(Token::WordBoundary)) {
+      if (!program_.has_word_boundaries) {
+        program_.word = word_bytes(traits_, ctype_);
+        program_.has_word_boundaries = true;
+      }
       add_term(single(Op::WordBoundary, value_[0] == 'n'));
     } else if (accept(Token::LookaheadBegin)) {
       open(Level::Lookahead);
@@ -430,9 +460,11 @@ Program Compiler::run(bool keep_captures) {
   // What `{0}` repeats is never reached and does not count.
   program_.has_back_references = false;
   program_.has_lookaheads = false;
+  program_.has_word_boundaries = false;
   for (const State& state : program_.states) {
     program_.has_back_references |= state.op == Op::BackReference;
     program_.has_lookaheads |= state.op == Op::Lookahead;
+    program_.has_word_boundaries |= state.op == Op::WordBoundary;
   }
   return std::move(program_);
 }
@@ -460,25 +492,31 @@ void Compiler::eliminate_dummies(bool keep_captures) {
 
 void Compiler::renumber() {
   const auto& states = program_.states;
-  std::vector<std::uint32_t> number(states.size(), kNoState);
-  std::vector<std::uint32_t> order;
-  std::vector<std::uint32_t> pending{program_.start};
-  while (!pending.empty()) {
-    const std::uint32_t id = pending.back();
-    pending.pop_back();
+  // One buffer: the new number of each state, the states in their new
+  // order, and the states still to be numbered (at most two per state).
+  std::vector<std::uint32_t> buffer(states.size() * 4 + 1, kNoState);
+  std::uint32_t* const number = buffer.data();
+  std::uint32_t* const order = number + states.size();
+  std::uint32_t* const pending = order + states.size();
+  std::size_t ordered = 0;
+  std::size_t waiting = 0;
+  pending[waiting++] = program_.start;
+  while (waiting != 0) {
+    const std::uint32_t id = pending[--waiting];
     if (id == kNoState || number[id] != kNoState) {
       continue;
     }
-    number[id] = static_cast<std::uint32_t>(order.size());
-    order.push_back(id);
+    number[id] = static_cast<std::uint32_t>(ordered);
+    order[ordered++] = id;
     if (has_alt(states[id].op)) {
-      pending.push_back(states[id].alt);
+      pending[waiting++] = states[id].alt;
     }
-    pending.push_back(states[id].next);
+    pending[waiting++] = states[id].next;
   }
   std::vector<State> compact;
-  compact.reserve(order.size());
-  for (std::uint32_t id : order) {
+  compact.reserve(ordered);
+  for (std::size_t i = 0; i < ordered; ++i) {
+    const std::uint32_t id = order[i];
     State state = states[id];
     if (state.next != kNoState) {
       state.next = number[state.next];
@@ -494,8 +532,8 @@ void Compiler::renumber() {
 
 }  // namespace
 
-Program compile_pattern(const std::string& pattern, bool keep_captures) {
-  return Compiler(pattern).run(keep_captures);
+Program compile_pattern(const std::string& pattern, bool keep_captures, std::size_t max_states) {
+  return Compiler(pattern, max_states).run(keep_captures);
 }
 
 }  // namespace pattern

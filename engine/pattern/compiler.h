@@ -3,6 +3,7 @@
 // taken from std::regex_traits<char> under the global locale of the moment.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "program.h"
@@ -10,10 +11,19 @@
 namespace astsieve {
 namespace pattern {
 
+// The standard library's bound on the states of its automaton, beyond which
+// it refuses a pattern with error_space. The compiler here makes the same
+// states as the standard library's, less the empty one that closes each of
+// its alternatives.
+inline constexpr std::size_t kStandardStateLimit = 100'000;
+
 // With `keep_captures` false the capture bookkeeping of a pattern without
 // back-references is left out, since nothing could observe it. Throws
-// std::regex_error for what the standard library rejects as well.
-Program compile_pattern(const std::string& pattern, bool keep_captures = false);
+// std::regex_error for every pattern that the standard library rejects
+// (with a code of its own, not always the standard library's), and with
+// error_space once the automaton would have more than `max_states` states.
+Program compile_pattern(const std::string& pattern, bool keep_captures = false,
+                        std::size_t max_states = kStandardStateLimit);
 
 }  // namespace pattern
 }  // namespace astsieve

@@ -1,5 +1,6 @@
 #include "glob.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "byte_class.h"
@@ -8,9 +9,27 @@ namespace astsieve {
 namespace pattern {
 namespace {
 
+// Whether `text` holds a line feed or a carriage return: one pass, eight
+// bytes at a time.
 bool has_line_end(std::string_view text) {
-  return std::memchr(text.data(), '\n', text.size()) != nullptr ||
-         std::memchr(text.data(), '\r', text.size()) != nullptr;
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHighs = 0x8080808080808080u;
+  const auto has_zero_byte = [](std::uint64_t word) { return (word - kOnes) & ~word & kHighs; };
+  const char* at = text.data();
+  const char* const end = at + text.size();
+  for (; end - at >= 8; at += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    if (has_zero_byte(word ^ (kOnes * '\n')) | has_zero_byte(word ^ (kOnes * '\r'))) {
+      return true;
+    }
+  }
+  for (; at != end; ++at) {
+    if (*at == '\n' || *at == '\r') {
+      return true;
+    }
+  }
+  return false;
 }
 
 // The single byte a state takes, when it takes exactly one.
@@ -18,11 +37,10 @@ std::optional<char> single_byte(const Program& program, const State& state) {
   if (state.op == Op::Byte) {
     return static_cast<char>(state.arg);
   }
-  if (state.op == Op::Class && program.classes[state.arg].count() == 1) {
-    for (unsigned byte = 0; byte < 256; ++byte) {
-      if (program.classes[state.arg].has(static_cast<unsigned char>(byte))) {
-        return static_cast<char>(byte);
-      }
+  if (state.op == Op::Class) {
+    const int byte = program.classes[state.arg].single();
+    if (byte >= 0) {
+      return static_cast<char>(byte);
     }
   }
   return std::nullopt;
@@ -30,47 +48,61 @@ std::optional<char> single_byte(const Program& program, const State& state) {
 
 }  // namespace
 
-std::optional<Glob> Glob::from(const Program& program) {
-  if (program.has_back_references) {
-    return std::nullopt;
-  }
+namespace {
+
+// Follows the chain of states from the start: true when it is made of
+// single bytes and ".*" only, up to the end. With `pieces`, collects the
+// literal runs between the stars.
+bool walk_chain(const Program& program, std::vector<std::string>* pieces) {
   const ByteSet any = any_byte_but_line_ends();
-  std::vector<std::string> pieces(1);
   std::uint32_t id = program.start;
   // Each state is passed at most once: the chain only moves forward.
   for (std::size_t guard = 0; guard <= program.states.size(); ++guard) {
     const State& state = program.states[id];
     if (state.op == Op::Accept) {
-      Glob glob;
-      glob.starred_ = pieces.size() > 1;
-      glob.head_ = pieces.front();
-      if (glob.starred_) {
-        glob.tail_ = pieces.back();
-        glob.middle_.assign(pieces.begin() + 1, pieces.end() - 1);
-        for (const std::string& piece : pieces) {
-          if (has_line_end(piece)) {
-            return std::nullopt;
-          }
-        }
-      }
-      return glob;
+      return true;
     }
     if (const auto byte = single_byte(program, state)) {
-      pieces.back() += *byte;
+      if (pieces != nullptr) {
+        pieces->back() += *byte;
+      }
     } else if (state.op == Op::Repeat) {
       const State& body = program.states[state.alt];
       if (body.op != Op::Class || body.next != id || !(program.classes[body.arg] == any)) {
-        return std::nullopt;
+        return false;
       }
-      if (!pieces.back().empty() || pieces.size() == 1) {
-        pieces.emplace_back();
+      if (pieces != nullptr && (!pieces->back().empty() || pieces->size() == 1)) {
+        pieces->emplace_back();
       }
     } else if (state.op != Op::CaptureBegin && state.op != Op::CaptureEnd) {
-      return std::nullopt;
+      return false;
     }
     id = state.next;
   }
-  return std::nullopt;
+  return false;
+}
+
+}  // namespace
+
+std::optional<Glob> Glob::from(const Program& program) {
+  if (program.has_back_references || !walk_chain(program, nullptr)) {
+    return std::nullopt;
+  }
+  std::vector<std::string> pieces(1);
+  walk_chain(program, &pieces);
+  Glob glob;
+  glob.starred_ = pieces.size() > 1;
+  glob.head_ = pieces.front();
+  if (glob.starred_) {
+    glob.tail_ = pieces.back();
+    glob.middle_.assign(pieces.begin() + 1, pieces.end() - 1);
+    for (const std::string& piece : pieces) {
+      if (has_line_end(piece)) {
+        return std::nullopt;
+      }
+    }
+  }
+  return glob;
 }
 
 bool Glob::full_match(std::string_view subject) const {
@@ -79,12 +111,15 @@ bool Glob::full_match(std::string_view subject) const {
   }
   if (subject.size() < head_.size() + tail_.size() ||
       subject.compare(0, head_.size(), head_) != 0 ||
-      subject.compare(subject.size() - tail_.size(), tail_.size(), tail_) != 0 ||
-      has_line_end(subject)) {
+      subject.compare(subject.size() - tail_.size(), tail_.size(), tail_) != 0) {
     return false;
   }
+  // Head, tail and middle pieces hold no line end: only the rest can.
   std::string_view rest =
       subject.substr(head_.size(), subject.size() - head_.size() - tail_.size());
+  if (has_line_end(rest)) {
+    return false;
+  }
   for (const std::string& piece : middle_) {
     const std::size_t at = rest.find(piece);
     if (at == std::string_view::npos) {

@@ -13,34 +13,58 @@
 namespace astsieve {
 
 // The quickest way that answers exactly: prefix, suffix and substring tests,
-// else a table-driven automaton, else the backtracker.
+// else the lazily built automaton, else the backtracker, which is built only
+// when a match needs it.
 struct PathPattern::Impl {
+  explicit Impl(pattern::Program compiled) : program(std::move(compiled)) {}
+
+  pattern::Program program;
   std::optional<pattern::Glob> glob;
   std::optional<pattern::Dfa> dfa;
-  pattern::Matcher matcher;
+  std::optional<pattern::Matcher> matcher;
+
+  const pattern::Matcher& backtracker() {
+    if (!matcher) {
+      matcher.emplace(program);
+    }
+    return *matcher;
+  }
 };
 
 namespace {
 
-// The standard library has the last word on what is a valid pattern and
-// with which error code it is not.
-void validate(const std::string& pattern) {
+// The standard library's automaton has at most about four times the states
+// of the one compiled here (one more per alternative, and its copies of
+// repeated groups may hold each state twice). Below this many states the
+// standard library cannot run out of states; above it, it is asked.
+constexpr std::size_t kSureStates = pattern::kStandardStateLimit / 5;
+
+// Compiles with the project's own parser, which decides what is valid. The
+// standard library is asked only when that parser refuses a pattern (or
+// finds it large enough that the standard library might), so that an
+// invalid pattern fails with the standard library's own code and text.
+pattern::Program compile(const std::string& pattern) {
   pattern::refuse_deep_pattern(pattern);
-  const std::regex checked(pattern, std::regex::ECMAScript);
-  static_cast<void>(checked);
+  try {
+    return pattern::compile_pattern(pattern, false, kSureStates);
+  } catch (const std::regex_error& refused) {
+    const std::regex checked(pattern, std::regex::ECMAScript);
+    static_cast<void>(checked);
+    if (refused.code() != std::regex_constants::error_space) {
+      throw;
+    }
+  }
+  return pattern::compile_pattern(pattern);
 }
 
 }  // namespace
 
-PathPattern::PathPattern(const std::string& pattern) {
-  validate(pattern);
-  pattern::Program program = pattern::compile_pattern(pattern);
-  std::optional<pattern::Glob> glob = pattern::Glob::from(program);
-  std::optional<pattern::Dfa> dfa;
-  if (!glob) {
-    dfa = pattern::Dfa::from(program);
+PathPattern::PathPattern(const std::string& pattern)
+    : impl_(std::make_unique<Impl>(compile(pattern))) {
+  impl_->glob = pattern::Glob::from(impl_->program);
+  if (!impl_->glob && pattern::Dfa::applies(impl_->program)) {
+    impl_->dfa.emplace(impl_->program);
   }
-  impl_.reset(new Impl{std::move(glob), std::move(dfa), pattern::Matcher(std::move(program))});
 }
 
 PathPattern::~PathPattern() = default;
@@ -52,9 +76,11 @@ bool PathPattern::full_match(std::string_view path) const {
     return impl_->glob->full_match(path);
   }
   if (impl_->dfa) {
-    return impl_->dfa->full_match(path);
+    if (const std::optional<bool> matched = impl_->dfa->full_match(path)) {
+      return *matched;
+    }
   }
-  return impl_->matcher.full_match(path);
+  return impl_->backtracker().full_match(path);
 }
 
 }  // namespace astsieve

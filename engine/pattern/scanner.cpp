@@ -1,6 +1,5 @@
 #include "scanner.h"
 
-#include <cstring>
 #include <regex>
 
 namespace astsieve {
@@ -9,7 +8,28 @@ namespace {
 
 [[noreturn]] void fail(std::regex_constants::error_type code) { throw std::regex_error(code); }
 
-constexpr char kSpecial[] = "^$\\.*+?()[]{}|";
+// The characters that mean something outside brackets.
+bool is_special(char c) {
+  switch (c) {
+    case '^':
+    case '$':
+    case '\\':
+    case '.':
+    case '*':
+    case '+':
+    case '?':
+    case '(':
+    case ')':
+    case '[':
+    case ']':
+    case '{':
+    case '}':
+    case '|':
+      return true;
+    default:
+      return false;
+  }
+}
 
 // Escapes that stand for one character, "\b" only inside brackets.
 char escaped_char(char c, bool* found) {
@@ -52,7 +72,7 @@ void Scanner::advance() {
 
 void Scanner::scan_normal() {
   const char c = pattern_[at_++];
-  if (c != '\0' && std::strchr(kSpecial, ctype_.narrow(c, ' ')) == nullptr) {
+  if (c != '\0' && !is_special(ctype_.narrow(c, ' '))) {
     token_ = Token::OrdinaryChar;
     value_.assign(1, c);
     return;

@@ -46,6 +46,8 @@ class Scanner {
 
   Token token() const { return token_; }
   const std::string& value() const { return value_; }
+  // Moves the current token's value into `out`.
+  void take_value(std::string& out) { out.swap(value_); }
   void advance();
 
  private:

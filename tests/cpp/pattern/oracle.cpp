@@ -72,20 +72,27 @@ OracleCheck::OracleCheck(const std::string& pattern) : pattern_(pattern) {
     regex_error_ = error.code();
   }
   try {
-    path_pattern_ = std::make_unique<PathPattern>(pattern);
     memo_ = std::make_unique<pattern::Matcher>(pattern::compile_pattern(pattern));
     replay_ = std::make_unique<pattern::Matcher>(pattern::compile_pattern(pattern, true));
+    parsed_ = true;
+  } catch (const std::regex_error&) {
+    memo_.reset();
+  }
+  try {
+    path_pattern_ = std::make_unique<PathPattern>(pattern);
   } catch (const std::regex_error& error) {
     path_pattern_error_ = error.code();
   }
 }
 
 OracleCheck::Outcome OracleCheck::compile_outcome(std::string* detail) const {
-  if (regex_error_ == path_pattern_error_ && regex_.has_value() == (path_pattern_ != nullptr)) {
+  if (regex_error_ == path_pattern_error_ && regex_.has_value() == (path_pattern_ != nullptr) &&
+      regex_.has_value() == parsed_) {
     return Agree;
   }
   *detail = "pattern '" + escaped(pattern_) + "': std::regex " +
-            (regex_error_ ? "error " + std::to_string(*regex_error_) : "ok") + ", PathPattern " +
+            (regex_error_ ? "error " + std::to_string(*regex_error_) : "ok") + ", own parser " +
+            (parsed_ ? "ok" : "error") + ", PathPattern " +
             (path_pattern_error_ ? "error " + std::to_string(*path_pattern_error_) : "ok");
   return Disagree;
 }
@@ -101,7 +108,7 @@ std::uint64_t OracleCheck::oracle_steps() const {
 
 OracleCheck::Outcome OracleCheck::compare(const std::string& subject, std::string* detail,
                                           bool* matched) const {
-  if (!regex_ || !path_pattern_) {
+  if (!regex_ || !path_pattern_ || !parsed_) {
     return Skipped;
   }
   pattern::Budget small;
