@@ -12,10 +12,17 @@ PathToNodes get_path_to_nodes(CursorTuple cursor, std::string path_pattern, std:
   PathToNodes result;
   FileVerdict verdict;
   LastEntry<PathToNodes> last_path;
-  for (const CXCursor& child : collect_children(from_cursor_tuple(cursor))) {
-    filter.classify(child, verdict);
+  const std::vector<CXCursor> children = collect_children(from_cursor_tuple(cursor));
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    filter.classify(children[i], verdict);
     if (verdict.kind == FileVerdict::Accepted) {
-      last_path.get(result, verdict.path).push_back(to_cursor_tuple(child));
+      NodeList& nodes = last_path.get(result, verdict.path);
+      // The children mostly share one file: the first file's list gets room
+      // for all that are left, instead of growing in steps.
+      if (nodes.empty() && result.size() == 1) {
+        nodes.reserve(children.size() - i);
+      }
+      nodes.push_back(to_cursor_tuple(children[i]));
     }
   }
   return result;

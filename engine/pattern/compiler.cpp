@@ -48,6 +48,7 @@ class Compiler {
     program_.states.reserve(pattern.size() * 2 + 4);
     levels_.reserve(8);
     open_groups_.reserve(8);
+    program_.classes.reserve(4);
   }
 
   Program run(bool keep_captures);
@@ -60,7 +61,12 @@ class Compiler {
   }
   std::uint32_t add(Op op, bool flag = false, std::uint32_t arg = 0) {
     count_state();
-    program_.states.push_back(State{op, flag, kNoState, kNoState, arg});
+    // Filled in place: a whole State built aside and copied in costs a
+    // stalled load per state.
+    State& state = program_.states.emplace_back();
+    state.op = op;
+    state.flag = flag;
+    state.arg = arg;
     return static_cast<std::uint32_t>(program_.states.size() - 1);
   }
   Piece single(Op op, bool flag = false, std::uint32_t arg = 0) {
@@ -81,14 +87,21 @@ class Compiler {
     return static_cast<std::uint32_t>(program_.classes.size() - 1);
   }
 
+  // Takes the current token if it is `token`. The scanner moves on only
+  // when the next token is asked for, so the value of the one taken stays
+  // readable until then.
   bool accept(Token token) {
+    if (taken_) {
+      taken_ = false;
+      scanner_.advance();
+    }
     if (scanner_.token() != token) {
       return false;
     }
-    scanner_.take_value(value_);
-    scanner_.advance();
+    taken_ = true;
     return true;
   }
+  const std::string& value() const { return scanner_.value(); }
   // The value of a digit as std::regex_traits<char>::value gives it. That
   // reads the digit with a string stream; ASCII digits, the ones a pattern
   // holds in practice, are read here directly.
@@ -102,19 +115,24 @@ class Compiler {
     return traits_.value(c, radix);
   }
   int int_value(int radix) const {
-    unsigned long value = 0;
-    for (char c : value_) {
-      value = value * static_cast<unsigned long>(radix) +
-              static_cast<unsigned long>(digit_value(c, radix));
+    unsigned long number = 0;
+    for (char c : value()) {
+      number = number * static_cast<unsigned long>(radix) +
+               static_cast<unsigned long>(digit_value(c, radix));
     }
-    return static_cast<int>(static_cast<unsigned int>(value));
+    return static_cast<int>(static_cast<unsigned int>(number));
   }
+  // Takes a character, plain or in hex, into char_.
   bool try_char() {
     if (accept(Token::HexNumber)) {
-      value_.assign(1, static_cast<char>(int_value(16)));
+      char_ = static_cast<char>(int_value(16));
       return true;
     }
-    return accept(Token::OrdinaryChar);
+    if (accept(Token::OrdinaryChar)) {
+      char_ = scanner_.ordinary_char();
+      return true;
+    }
+    return false;
   }
 
   void open(Level::Kind kind);
@@ -132,7 +150,8 @@ class Compiler {
   Scanner scanner_;
   const std::ctype<char>& ctype_;
   std::size_t max_states_;
-  std::string value_;
+  bool taken_ = false;
+  char char_ = 0;
   Program program_;
   std::vector<Level> levels_;
   std::vector<std::uint32_t> open_groups_;
@@ -181,7 +200,7 @@ void Compiler::open(Level::Kind kind) {
   } else if (kind == Level::NonCapture) {
     level.first = add(Op::Dummy);
   } else if (kind == Level::Lookahead) {
-    level.negative = value_[0] == 'n';
+    level.negative = value()[0] == 'n';
   }
   levels_.push_back(level);
 }
@@ -219,7 +238,7 @@ bool Compiler::try_atom(Piece* atom) {
   if (accept(Token::AnyChar)) {
     *atom = single(Op::Class, false, add_class(any_byte_but_line_ends()));
   } else if (try_char()) {
-    *atom = single(Op::Byte, false, static_cast<unsigned char>(value_[0]));
+    *atom = single(Op::Byte, false, static_cast<unsigned char>(char_));
   } else if (accept(Token::Backref)) {
     const auto index = static_cast<std::size_t>(int_value(10));
     if (index >= program_.groups ||
@@ -229,8 +248,8 @@ bool Compiler::try_atom(Piece* atom) {
     program_.has_back_references = true;
     *atom = single(Op::BackReference, false, static_cast<std::uint32_t>(index));
   } else if (accept(Token::QuotedClass)) {
-    ClassBuilder builder(ctype_.is(std::ctype_base::upper, value_[0]), traits_, ctype_);
-    builder.add_character_class(value_, false);
+    ClassBuilder builder(ctype_.is(std::ctype_base::upper, value()[0]), traits_, ctype_);
+    builder.add_character_class(value(), false);
     *atom = single(Op::Class, false, add_class(builder.build()));
   } else if (accept(Token::BracketNegBegin)) {
     *atom = bracket(true);
@@ -260,13 +279,13 @@ Piece Compiler::bracket(bool negated) {
     last = Last::Class;
   };
   if (try_char()) {
-    push_char(value_[0]);
+    push_char(char_);
   } else if (accept(Token::BracketDash)) {
     push_char('-');
   }
   while (!accept(Token::BracketEnd)) {
     if (accept(Token::CollatingSymbol)) {
-      const std::string element = builder.add_collating_element(value_);
+      const std::string element = builder.add_collating_element(value());
       if (element.size() == 1) {
         push_char(element[0]);
       } else {
@@ -274,12 +293,12 @@ Piece Compiler::bracket(bool negated) {
       }
     } else if (accept(Token::EquivalenceClassName)) {
       push_class();
-      builder.add_equivalence_class(value_);
+      builder.add_equivalence_class(value());
     } else if (accept(Token::CharClassName)) {
       push_class();
-      builder.add_character_class(value_, false);
+      builder.add_character_class(value(), false);
     } else if (try_char()) {
-      push_char(value_[0]);
+      push_char(char_);
     } else if (accept(Token::BracketDash)) {
       if (accept(Token::BracketEnd)) {
         push_char('-');
@@ -289,7 +308,7 @@ Piece Compiler::bracket(bool negated) {
         fail(std::regex_constants::error_range);
       } else if (last == Last::Char) {
         if (try_char()) {
-          builder.add_range(last_char, value_[0]);
+          builder.add_range(last_char, char_);
         } else if (accept(Token::BracketDash)) {
           builder.add_range(last_char, '-');
         } else {
@@ -301,7 +320,7 @@ Piece Compiler::bracket(bool negated) {
       }
     } else if (accept(Token::QuotedClass)) {
       push_class();
-      builder.add_character_class(value_, ctype_.is(std::ctype_base::upper, value_[0]));
+      builder.add_character_class(value(), ctype_.is(std::ctype_base::upper, value()[0]));
     } else {
       fail(std::regex_constants::error_brack);
     }
@@ -435,7 +454,7 @@ Program Compiler::run(bool keep_captures) {
         program_.word = word_bytes(traits_, ctype_);
         program_.has_word_boundaries = true;
       }
-      add_term(single(Op::WordBoundary, value_[0] == 'n'));
+      add_term(single(Op::WordBoundary, value()[0] == 'n'));
     } else if (accept(Token::LookaheadBegin)) {
       open(Level::Lookahead);
     } else if (accept(Token::GroupBegin)) {

@@ -45,9 +45,10 @@ class Scanner {
   Scanner(const std::string& pattern, const std::locale& locale);
 
   Token token() const { return token_; }
+  // The text of the token: the byte of an OrdinaryChar; the rest of an
+  // escape, the digits or the name for the others that have one.
+  char ordinary_char() const { return char_; }
   const std::string& value() const { return value_; }
-  // Moves the current token's value into `out`.
-  void take_value(std::string& out) { out.swap(value_); }
   void advance();
 
  private:
@@ -65,6 +66,7 @@ class Scanner {
   const std::ctype<char>& ctype_;
   Mode mode_ = Mode::Normal;
   Token token_ = Token::End;
+  char char_ = 0;
   std::string value_;
 };
 
