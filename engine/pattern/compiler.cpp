@@ -1,6 +1,7 @@
 #include "compiler.h"
 
 #include <algorithm>
+#include <optional>
 #include <regex>
 #include <utility>
 
@@ -39,19 +40,13 @@ struct Level {
 class Compiler {
  public:
   Compiler(const std::string& pattern, std::size_t max_states)
-      : locale_(),
-        scanner_(pattern, locale_),
-        ctype_(std::use_facet<std::ctype<char>>(locale_)),
-        max_states_(max_states) {
-    traits_.imbue(locale_);
+      : locale_(), scanner_(pattern, locale_), ctype_(scanner_.ctype()), max_states_(max_states) {
     // Most patterns need fewer states than twice their length.
     program_.states.reserve(pattern.size() * 2 + 4);
-    levels_.reserve(8);
-    open_groups_.reserve(8);
-    program_.classes.reserve(4);
+    levels_.reserve(4);
   }
 
-  Program run(bool keep_captures);
+  Program run();
 
  private:
   void count_state() {
@@ -82,7 +77,13 @@ class Compiler {
     piece.end = tail.end;
   }
   Piece clone(const Piece& piece);
+  // Equal classes (every '.' of a pattern, say) share one entry.
   std::uint32_t add_class(const ByteSet& set) {
+    const auto& classes = program_.classes;
+    const auto found = std::find(classes.begin(), classes.end(), set);
+    if (found != classes.end()) {
+      return static_cast<std::uint32_t>(found - classes.begin());
+    }
     program_.classes.push_back(set);
     return static_cast<std::uint32_t>(program_.classes.size() - 1);
   }
@@ -105,16 +106,16 @@ class Compiler {
   // The value of a digit as std::regex_traits<char>::value gives it. That
   // reads the digit with a string stream; ASCII digits, the ones a pattern
   // holds in practice, are read here directly.
-  int digit_value(char c, int radix) const {
+  int digit_value(char c, int radix) {
     if (c >= '0' && c <= '9' && c - '0' < radix) {
       return c - '0';
     }
     if (radix == 16 && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) {
       return (c | 0x20) - 'a' + 10;
     }
-    return traits_.value(c, radix);
+    return traits().value(c, radix);
   }
-  int int_value(int radix) const {
+  int int_value(int radix) {
     unsigned long number = 0;
     for (char c : value()) {
       number = number * static_cast<unsigned long>(radix) +
@@ -142,11 +143,18 @@ class Compiler {
   void add_quantified(Piece atom);
   Piece bracket(bool negated);
   void close();
-  void eliminate_dummies(bool keep_captures);
-  void renumber();
+
+  // The traits under the locale of the moment, made when first needed.
+  const std::regex_traits<char>& traits() {
+    if (!traits_) {
+      traits_.emplace();
+      traits_->imbue(locale_);
+    }
+    return *traits_;
+  }
 
   std::locale locale_;
-  std::regex_traits<char> traits_;
+  std::optional<std::regex_traits<char>> traits_;
   Scanner scanner_;
   const std::ctype<char>& ctype_;
   std::size_t max_states_;
@@ -154,7 +162,6 @@ class Compiler {
   char char_ = 0;
   Program program_;
   std::vector<Level> levels_;
-  std::vector<std::uint32_t> open_groups_;
 };
 
 Piece Compiler::clone(const Piece& piece) {
@@ -195,7 +202,6 @@ void Compiler::open(Level::Kind kind) {
   Level level{kind};
   if (kind == Level::Capture) {
     level.group = program_.groups++;
-    open_groups_.push_back(level.group);
     level.first = add(Op::CaptureBegin, false, level.group);
   } else if (kind == Level::NonCapture) {
     level.first = add(Op::Dummy);
@@ -242,13 +248,15 @@ bool Compiler::try_atom(Piece* atom) {
   } else if (accept(Token::Backref)) {
     const auto index = static_cast<std::size_t>(int_value(10));
     if (index >= program_.groups ||
-        std::find(open_groups_.begin(), open_groups_.end(), index) != open_groups_.end()) {
+        std::any_of(levels_.begin(), levels_.end(), [&](const Level& level) {
+          return level.kind == Level::Capture && level.group == index;
+        })) {
       fail(std::regex_constants::error_backref);
     }
     program_.has_back_references = true;
     *atom = single(Op::BackReference, false, static_cast<std::uint32_t>(index));
   } else if (accept(Token::QuotedClass)) {
-    ClassBuilder builder(ctype_.is(std::ctype_base::upper, value()[0]), traits_, ctype_);
+    ClassBuilder builder(ctype_.is(std::ctype_base::upper, value()[0]), traits(), ctype_);
     builder.add_character_class(value(), false);
     *atom = single(Op::Class, false, add_class(builder.build()));
   } else if (accept(Token::BracketNegBegin)) {
@@ -262,7 +270,7 @@ bool Compiler::try_atom(Piece* atom) {
 }
 
 Piece Compiler::bracket(bool negated) {
-  ClassBuilder builder(negated, traits_, ctype_);
+  ClassBuilder builder(negated, traits(), ctype_);
   enum class Last { None, Char, Class } last = Last::None;
   char last_char = 0;
   const auto push_char = [&](char c) {
@@ -420,13 +428,12 @@ void Compiler::close() {
   Piece group{level.first, level.first};
   append(group, level.alternatives);
   if (level.kind == Level::Capture) {
-    open_groups_.pop_back();
     append(group, add(Op::CaptureEnd, false, level.group));
   }
   add_quantified(group);
 }
 
-Program Compiler::run(bool keep_captures) {
+Program Compiler::run() {
   levels_.push_back(Level{Level::Whole});
   program_.groups = 1;
   Piece whole = single(Op::CaptureBegin, false, 0);
@@ -451,7 +458,7 @@ Program Compiler::run(bool keep_captures) {
       add_term(single(Op::LineEnd));
     } else if (accept(Token::WordBoundary)) {
       if (!program_.has_word_boundaries) {
-        program_.word = word_bytes(traits_, ctype_);
+        program_.word = word_bytes(traits(), ctype_);
         program_.has_word_boundaries = true;
       }
       add_term(single(Op::WordBoundary, value()[0] == 'n'));
@@ -474,22 +481,11 @@ Program Compiler::run(bool keep_captures) {
   append(whole, add(Op::CaptureEnd, false, 0));
   append(whole, add(Op::Accept));
   program_.start = whole.start;
-  eliminate_dummies(keep_captures || program_.has_back_references);
-  renumber();
-  // What `{0}` repeats is never reached and does not count.
-  program_.has_back_references = false;
-  program_.has_lookaheads = false;
-  program_.has_word_boundaries = false;
-  for (const State& state : program_.states) {
-    program_.has_back_references |= state.op == Op::BackReference;
-    program_.has_lookaheads |= state.op == Op::Lookahead;
-    program_.has_word_boundaries |= state.op == Op::WordBoundary;
-  }
   return std::move(program_);
 }
 
-void Compiler::eliminate_dummies(bool keep_captures) {
-  auto& states = program_.states;
+void eliminate_dummies(Program& program, bool keep_captures) {
+  auto& states = program.states;
   const auto skippable = [&](std::uint32_t id) {
     const Op op = states[id].op;
     return op == Op::Dummy || (!keep_captures && (op == Op::CaptureBegin || op == Op::CaptureEnd));
@@ -506,11 +502,11 @@ void Compiler::eliminate_dummies(bool keep_captures) {
       state.alt = follow(state.alt);
     }
   }
-  program_.start = follow(program_.start);
+  program.start = follow(program.start);
 }
 
-void Compiler::renumber() {
-  const auto& states = program_.states;
+void renumber(Program& program) {
+  const auto& states = program.states;
   // One buffer: the new number of each state, the states in their new
   // order, and the states still to be numbered (at most two per state).
   std::vector<std::uint32_t> buffer(states.size() * 4 + 1, kNoState);
@@ -519,7 +515,7 @@ void Compiler::renumber() {
   std::uint32_t* const pending = order + states.size();
   std::size_t ordered = 0;
   std::size_t waiting = 0;
-  pending[waiting++] = program_.start;
+  pending[waiting++] = program.start;
   while (waiting != 0) {
     const std::uint32_t id = pending[--waiting];
     if (id == kNoState || number[id] != kNoState) {
@@ -545,14 +541,34 @@ void Compiler::renumber() {
     }
     compact.push_back(state);
   }
-  program_.states = std::move(compact);
-  program_.start = 0;
+  program.states = std::move(compact);
+  program.start = 0;
 }
 
 }  // namespace
 
+Program parse_pattern(const std::string& pattern, std::size_t max_states) {
+  return Compiler(pattern, max_states).run();
+}
+
+void finish_program(Program& program, bool keep_captures) {
+  eliminate_dummies(program, keep_captures || program.has_back_references);
+  renumber(program);
+  // What `{0}` repeats is never reached and does not count.
+  program.has_back_references = false;
+  program.has_lookaheads = false;
+  program.has_word_boundaries = false;
+  for (const State& state : program.states) {
+    program.has_back_references |= state.op == Op::BackReference;
+    program.has_lookaheads |= state.op == Op::Lookahead;
+    program.has_word_boundaries |= state.op == Op::WordBoundary;
+  }
+}
+
 Program compile_pattern(const std::string& pattern, bool keep_captures, std::size_t max_states) {
-  return Compiler(pattern, max_states).run(keep_captures);
+  Program program = parse_pattern(pattern, max_states);
+  finish_program(program, keep_captures);
+  return program;
 }
 
 }  // namespace pattern

@@ -17,11 +17,21 @@ namespace pattern {
 // its alternatives.
 inline constexpr std::size_t kStandardStateLimit = 100'000;
 
-// With `keep_captures` false the capture bookkeeping of a pattern without
-// back-references is left out, since nothing could observe it. Throws
-// std::regex_error for every pattern that the standard library rejects
-// (with a code of its own, not always the standard library's), and with
-// error_space once the automaton would have more than `max_states` states.
+// Parses `pattern` into its automaton as the standard library builds it,
+// placeholders included. Throws std::regex_error for every pattern that the
+// standard library rejects (with a code of its own, not always the standard
+// library's), and with error_space once the automaton would have more than
+// `max_states` states.
+Program parse_pattern(const std::string& pattern, std::size_t max_states = kStandardStateLimit);
+
+// Makes a parsed automaton ready for matching: placeholders bypassed, the
+// states that can be reached numbered from 0 in the order a search meets
+// them, the flags set. With `keep_captures` false the capture bookkeeping
+// of a pattern without back-references is left out too, since nothing
+// could observe it.
+void finish_program(Program& program, bool keep_captures = false);
+
+// Both.
 Program compile_pattern(const std::string& pattern, bool keep_captures = false,
                         std::size_t max_states = kStandardStateLimit);
 

@@ -12,16 +12,27 @@
 
 namespace astsieve {
 
-// The quickest way that answers exactly: prefix, suffix and substring tests,
-// else the lazily built automaton, else the backtracker, which is built only
-// when a match needs it.
+// The pattern is parsed when it is given; everything else waits for the
+// first match, which may never come: finishing the automaton, then the
+// quickest way that answers exactly: prefix, suffix and substring tests,
+// else the lazily built automaton, else the backtracker.
 struct PathPattern::Impl {
-  explicit Impl(pattern::Program compiled) : program(std::move(compiled)) {}
+  explicit Impl(pattern::Program parsed) : program(std::move(parsed)) {}
 
   pattern::Program program;
+  bool ready = false;
   std::optional<pattern::Glob> glob;
   std::optional<pattern::Dfa> dfa;
   std::optional<pattern::Matcher> matcher;
+
+  void prepare() {
+    pattern::finish_program(program);
+    glob = pattern::Glob::from(program);
+    if (!glob && pattern::Dfa::applies(program)) {
+      dfa.emplace(program);
+    }
+    ready = true;
+  }
 
   const pattern::Matcher& backtracker() {
     if (!matcher) {
@@ -39,14 +50,14 @@ namespace {
 // standard library cannot run out of states; above it, it is asked.
 constexpr std::size_t kSureStates = pattern::kStandardStateLimit / 5;
 
-// Compiles with the project's own parser, which decides what is valid. The
+// Parses with the project's own parser, which decides what is valid. The
 // standard library is asked only when that parser refuses a pattern (or
 // finds it large enough that the standard library might), so that an
 // invalid pattern fails with the standard library's own code and text.
 pattern::Program compile(const std::string& pattern) {
   pattern::refuse_deep_pattern(pattern);
   try {
-    return pattern::compile_pattern(pattern, false, kSureStates);
+    return pattern::parse_pattern(pattern, kSureStates);
   } catch (const std::regex_error& refused) {
     const std::regex checked(pattern, std::regex::ECMAScript);
     static_cast<void>(checked);
@@ -54,24 +65,22 @@ pattern::Program compile(const std::string& pattern) {
       throw;
     }
   }
-  return pattern::compile_pattern(pattern);
+  return pattern::parse_pattern(pattern);
 }
 
 }  // namespace
 
 PathPattern::PathPattern(const std::string& pattern)
-    : impl_(std::make_unique<Impl>(compile(pattern))) {
-  impl_->glob = pattern::Glob::from(impl_->program);
-  if (!impl_->glob && pattern::Dfa::applies(impl_->program)) {
-    impl_->dfa.emplace(impl_->program);
-  }
-}
+    : impl_(std::make_unique<Impl>(compile(pattern))) {}
 
 PathPattern::~PathPattern() = default;
 PathPattern::PathPattern(PathPattern&&) noexcept = default;
 PathPattern& PathPattern::operator=(PathPattern&&) noexcept = default;
 
 bool PathPattern::full_match(std::string_view path) const {
+  if (!impl_->ready) {
+    impl_->prepare();
+  }
   if (impl_->glob) {
     return impl_->glob->full_match(path);
   }

@@ -44,6 +44,7 @@ class Scanner {
  public:
   Scanner(const std::string& pattern, const std::locale& locale);
 
+  const std::ctype<char>& ctype() const { return ctype_; }
   Token token() const { return token_; }
   // The text of the token: the byte of an OrdinaryChar; the rest of an
   // escape, the digits or the name for the others that have one.
