@@ -87,6 +87,7 @@ std::uint32_t Dfa::state_for_closure() {
   members_.insert(members_.end(), closure_.begin(), closure_.end() - 1);
   first_.push_back(static_cast<std::uint32_t>(members_.size()));
   next_.resize(next_.size() + 256, kUnknown);
+  stays_.resize(stays_.size() + 256, 0);
   return id;
 }
 
@@ -121,6 +122,7 @@ std::uint32_t Dfa::step(std::uint32_t state, unsigned char byte) {
     return kGaveUp;
   }
   next_[state * std::size_t{256} + byte] = target;
+  stays_[state * std::size_t{256} + byte] = target == state ? 1 : 0;
   return target;
 }
 
@@ -151,8 +153,17 @@ std::optional<bool> Dfa::full_match(std::string_view subject) {
   const auto* at = reinterpret_cast<const unsigned char*>(subject.data());
   const auto* const end = at + subject.size();
   const std::uint32_t* next = next_.data();
-  for (; at != end; ++at) {
-    std::uint32_t target = next[state * std::size_t{256} + *at];
+  while (at != end) {
+    // Runs of bytes that lead back to the state ("[^/]*", ".*") are
+    // skipped first: those table reads do not wait for one another.
+    const std::uint8_t* stays = &stays_[state * std::size_t{256}];
+    while (stays[*at] != 0) {
+      if (++at == end) {
+        return accepts_[state];
+      }
+    }
+    const std::uint32_t* row = next + state * std::size_t{256};
+    std::uint32_t target = row[*at];
     if (target >= kGaveUp) {
       if (target == kDead) {
         return false;
@@ -167,6 +178,7 @@ std::optional<bool> Dfa::full_match(std::string_view subject) {
       next = next_.data();
     }
     state = target;
+    ++at;
   }
   return accepts_[state];
 }

@@ -2,7 +2,8 @@
 // memory at all: no lookahead, back-reference or word boundary. Built
 // lazily: a state, and each of its transitions, comes into being when a
 // match first needs it, and is kept for the later matches of the same
-// pattern. One table step per byte.
+// pattern. One table step per byte, runs of bytes that keep the state
+// skipped in a tight loop.
 #pragma once
 
 #include <cstdint>
@@ -54,6 +55,7 @@ class Dfa {
   std::uint32_t start_ = kUnknown;
   std::uint64_t work_ = 0;
   std::vector<std::uint32_t> next_;     // [state * 256 + byte]
+  std::vector<std::uint8_t> stays_;     // [state * 256 + byte]: 1 when known to lead back
   std::vector<std::uint32_t> members_;  // byte states of each state, one run each
   std::vector<std::uint32_t> first_;    // per state: where its run starts; one more at the end
   std::vector<bool> accepts_;           // per state: at the end of the subject
