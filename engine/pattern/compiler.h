@@ -17,6 +17,12 @@ namespace pattern {
 // its alternatives.
 inline constexpr std::size_t kStandardStateLimit = 100'000;
 
+// Below this many states here the standard library cannot run out of
+// states: its automaton has at most about four times as many (one more per
+// alternative, and its copies of repeated groups may hold a state twice;
+// measured, never more than one and a half times as many).
+inline constexpr std::size_t kStatesBelowDoubt = kStandardStateLimit / 5;
+
 // Parses `pattern` into its automaton as the standard library builds it,
 // placeholders included. Throws std::regex_error for every pattern that the
 // standard library rejects (with a code of its own, not always the standard

@@ -44,12 +44,6 @@ struct PathPattern::Impl {
 
 namespace {
 
-// The standard library's automaton has at most about four times the states
-// of the one compiled here (one more per alternative, and its copies of
-// repeated groups may hold each state twice). Below this many states the
-// standard library cannot run out of states; above it, it is asked.
-constexpr std::size_t kSureStates = pattern::kStandardStateLimit / 5;
-
 // Parses with the project's own parser, which decides what is valid. The
 // standard library is asked only when that parser refuses a pattern (or
 // finds it large enough that the standard library might), so that an
@@ -57,7 +51,7 @@ constexpr std::size_t kSureStates = pattern::kStandardStateLimit / 5;
 pattern::Program compile(const std::string& pattern) {
   pattern::refuse_deep_pattern(pattern);
   try {
-    return pattern::parse_pattern(pattern, kSureStates);
+    return pattern::parse_pattern(pattern, pattern::kStatesBelowDoubt);
   } catch (const std::regex_error& refused) {
     const std::regex checked(pattern, std::regex::ECMAScript);
     static_cast<void>(checked);

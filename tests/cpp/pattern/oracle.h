@@ -41,7 +41,9 @@ class OracleCheck {
   std::string pattern_;
   std::optional<std::regex> regex_;
   std::optional<std::regex_constants::error_type> regex_error_;
-  bool parsed_ = false;  // by the matcher's own parser
+  // What the matcher's own parser made of the pattern below the size at
+  // which the standard library is asked anyway.
+  enum class OwnParser { Took, Refused, Doubted } own_parser_ = OwnParser::Refused;
   std::unique_ptr<PathPattern> path_pattern_;
   std::optional<std::regex_constants::error_type> path_pattern_error_;
   std::unique_ptr<pattern::Matcher> memo_;
