@@ -79,15 +79,21 @@ std::uint32_t Dfa::state_for_closure() {
     give_up();
     return kGaveUp;
   }
-  numbers_.emplace(closure_, id);
-  accepts_.push_back(closure_.back() != 0);
-  if (first_.empty()) {
-    first_.push_back(0);
+  try {
+    numbers_.emplace(closure_, id);
+    accepts_.push_back(closure_.back() != 0);
+    if (first_.empty()) {
+      first_.push_back(0);
+    }
+    members_.insert(members_.end(), closure_.begin(), closure_.end() - 1);
+    first_.push_back(static_cast<std::uint32_t>(members_.size()));
+    next_.resize(next_.size() + 256, kUnknown);
+    stays_.resize(stays_.size() + 256, 0);
+  } catch (...) {
+    // Out of memory half way: an automaton that has given up is consistent.
+    give_up();
+    throw;
   }
-  members_.insert(members_.end(), closure_.begin(), closure_.end() - 1);
-  first_.push_back(static_cast<std::uint32_t>(members_.size()));
-  next_.resize(next_.size() + 256, kUnknown);
-  stays_.resize(stays_.size() + 256, 0);
   return id;
 }
 
