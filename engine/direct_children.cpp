@@ -16,7 +16,9 @@ PathToNodes get_path_to_nodes(CursorTuple cursor, std::string path_pattern, std:
   for (std::size_t i = 0; i < children.size(); ++i) {
     filter.classify(children[i], verdict);
     if (verdict.kind == FileVerdict::Accepted) {
-      NodeList& nodes = last_path.get(result, verdict.path);
+      // The path moves into the result when it is new there; the next
+      // child's name then goes into a fresh buffer.
+      NodeList& nodes = last_path.get(result, std::move(verdict.path));
       // The children mostly share one file: the first file's list gets room
       // for all that are left, instead of growing in steps.
       if (nodes.empty() && result.size() == 1) {

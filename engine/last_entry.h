@@ -3,6 +3,8 @@
 // so most appends find their list by comparing keys instead of hashing one.
 #pragma once
 
+#include <utility>
+
 namespace astsieve {
 
 template <typename Map>
@@ -18,6 +20,17 @@ class LastEntry {
   Value& get(Map& map, const Key& key) {
     if (value_ == nullptr || !(key == *key_)) {
       auto& entry = *map.try_emplace(key).first;
+      key_ = &entry.first;
+      value_ = &entry.second;
+    }
+    return *value_;
+  }
+
+  // The same; a key that is inserted is moved into the map, one that is
+  // found stays as it is.
+  Value& get(Map& map, Key&& key) {
+    if (value_ == nullptr || !(key == *key_)) {
+      auto& entry = *map.try_emplace(std::move(key)).first;
       key_ = &entry.first;
       value_ = &entry.second;
     }
