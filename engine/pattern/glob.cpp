@@ -3,20 +3,43 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "byte_class.h"
 
 namespace astsieve {
 namespace pattern {
 namespace {
 
-// Whether `text` holds a line feed or a carriage return: one pass, eight
-// bytes at a time.
+// Whether `text` holds a line feed or a carriage return: one pass, sixteen
+// bytes at a time where SSE2 is there, else eight.
 bool has_line_end(std::string_view text) {
+  const char* at = text.data();
+  const char* const end = at + text.size();
+#if defined(__SSE2__)
+  if (text.size() >= 16) {
+    const __m128i line_feed = _mm_set1_epi8('\n');
+    const __m128i carriage_return = _mm_set1_epi8('\r');
+    const auto holds = [&](const char* block) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+      return _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, line_feed),
+                                            _mm_cmpeq_epi8(bytes, carriage_return))) != 0;
+    };
+    // The last block overlaps the one before it rather than leaving a rest.
+    const char* const last = end - 16;
+    for (; at < last; at += 16) {
+      if (holds(at)) {
+        return true;
+      }
+    }
+    return holds(last);
+  }
+#endif
   constexpr std::uint64_t kOnes = 0x0101010101010101u;
   constexpr std::uint64_t kHighs = 0x8080808080808080u;
   const auto has_zero_byte = [](std::uint64_t word) { return (word - kOnes) & ~word & kHighs; };
-  const char* at = text.data();
-  const char* const end = at + text.size();
   for (; end - at >= 8; at += 8) {
     std::uint64_t word;
     std::memcpy(&word, at, sizeof word);
