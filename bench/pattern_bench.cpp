@@ -14,7 +14,8 @@
 namespace {
 
 const char* const kPatterns[] = {
-    ".*include.*", "/usr/include/.*", ".*/(llvm|clang)/.*\\.(h|hpp|def|inc)", ".*\\.h", ".*",
+    ".*include.*", "/usr/include/.*",      ".*/(llvm|clang)/.*\\.(h|hpp|def|inc)", ".*\\.h",
+    ".*",          "[^\\n]*IRBuilder\\.h",
 };
 
 std::vector<std::string> header_paths() {

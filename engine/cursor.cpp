@@ -10,6 +10,8 @@ namespace {
 
 static_assert(sizeof(void*) == sizeof(std::uint64_t), "data words are carried as 64-bit integers");
 
+constexpr std::size_t kFirstChildrenCapacity = 8;
+
 // What a visit collects: the children so far and, if the visit had to stop,
 // the error to raise once libclang has returned.
 struct ChildCollection {
@@ -25,7 +27,14 @@ extern "C" libclang::ChildVisitResult child_visitor(libclang::Cursor child,
     if (libclang::functions().Cursor_isNull(child) != 0) {
       throw std::runtime_error(kNullChildMessage);
     }
-    collection->children.push_back(child);
+    std::vector<libclang::Cursor>& children = collection->children;
+    // Room for a few from the first child on, instead of growing by one,
+    // two, four: most cursors that have children have several. A cursor
+    // without children costs no allocation.
+    if (children.capacity() == 0) {
+      children.reserve(kFirstChildrenCapacity);
+    }
+    children.push_back(child);
   } catch (...) {
     collection->error = std::current_exception();
     return libclang::ChildVisit_Break;

@@ -48,11 +48,18 @@ void FileFilter::classify(const libclang::Cursor& cursor, FileVerdict& verdict) 
     return;
   }
   const std::string& path = verdict.path;
+  // The main path is never among the rejected ones, so comparing it first
+  // gives the same verdicts and spares the main file's nodes a hash lookup.
+  if (path == main_path_) {
+    verdict.kind = FileVerdict::Accepted;
+    verdict.line = static_cast<std::int64_t>(line);
+    return;
+  }
   if (rejected_.count(path) != 0) {
     verdict.kind = FileVerdict::Rejected;
     return;
   }
-  if (path == main_path_ || (pattern_ && pattern_->full_match(path))) {
+  if (pattern_ && pattern_->full_match(path)) {
     verdict.kind = FileVerdict::Accepted;
     verdict.line = static_cast<std::int64_t>(line);
     return;

@@ -6,6 +6,8 @@
 #     queries against the pure-Python clang.cindex walk, the native engine and
 #     the floor, on four units; it prints the tables and writes the chart
 #     docs/walks.png, which README.md shows.
+#  3. bench/per_call.py: many small calls, one get_path_to_nodes per cursor
+#     of IRBuilder.h, per path pattern, against clang.cindex.
 # Arguments are passed on to bench/run.py (see --help).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,3 +33,5 @@ build/bench/bench/astsieve_walk_bench
 echo
 "$venv/bin/python" bench/run.py --probe build/bench/bench/libastsieve_walk_probe.so \
   --llvm-config "/usr/lib/llvm-${llvm_major}/bin/llvm-config" "$@"
+echo
+"$venv/bin/python" bench/per_call.py --llvm-config "/usr/lib/llvm-${llvm_major}/bin/llvm-config"

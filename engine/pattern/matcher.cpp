@@ -1,4 +1,4 @@
-#include "pattern_matcher.h"
+#include "matcher.h"
 
 #include <cstring>
 #include <regex>
@@ -656,13 +656,7 @@ Matcher::First Matcher::first_of(std::uint32_t start) const {
         break;
     }
   }
-  if (first.bytes.count() == 1) {
-    for (unsigned byte = 0; byte < 256; ++byte) {
-      if (first.bytes.has(static_cast<unsigned char>(byte))) {
-        first.single = static_cast<int>(byte);
-      }
-    }
-  }
+  first.single = first.bytes.single();
   return first;
 }
 

@@ -15,6 +15,10 @@ namespace pattern {
 // A set of bytes.
 class ByteSet {
  public:
+  ByteSet() = default;
+  constexpr ByteSet(std::uint64_t w0, std::uint64_t w1, std::uint64_t w2, std::uint64_t w3)
+      : words_{w0, w1, w2, w3} {}
+
   bool has(unsigned char byte) const { return (words_[byte >> 6] >> (byte & 63)) & 1u; }
   void add(unsigned char byte) { words_[byte >> 6] |= std::uint64_t{1} << (byte & 63); }
   void add_all(const ByteSet& other) {
@@ -22,6 +26,13 @@ class ByteSet {
       words_[i] |= other.words_[i];
     }
   }
+  void invert() {
+    for (std::uint64_t& word : words_) {
+      word = ~word;
+    }
+  }
+  // The byte, when the set holds exactly one.
+  int single() const;
   int count() const;
   bool operator==(const ByteSet& other) const { return words_ == other.words_; }
 
@@ -59,7 +70,8 @@ struct Program {
   std::vector<State> states;
   std::uint32_t start = 0;
   std::vector<ByteSet> classes;
-  ByteSet word;              // bytes that count as word characters for \b and \B
+  ByteSet word;  // bytes that count as word characters for \b and \B, when it has them
+  bool has_word_boundaries = false;
   std::uint32_t groups = 0;  // capture groups, the whole match (group 0) included
   bool has_back_references = false;
   bool has_lookaheads = false;

@@ -21,8 +21,9 @@ class PathPattern {
   // True when the whole of `path` matches. Throws std::regex_error when a
   // match runs out of its budget: error_complexity after 10,000,000 steps,
   // error_stack with more than 600 lookaheads open at once (or a
-  // backtracking stack beyond 64 MB). Matches reuse work buffers held by the
-  // pattern, so one pattern serves one thread at a time.
+  // backtracking stack beyond 64 MB). The first match picks the way to
+  // answer; matches keep what they build (automaton states, work buffers)
+  // in the pattern for the next, so one pattern serves one thread at a time.
   bool full_match(std::string_view path) const;
 
  private:

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "pattern_oracle.h"
+#include "oracle.h"
 
 namespace astsieve {
 namespace {
@@ -147,6 +147,16 @@ std::regex_error std_regex_error(const std::string& pattern) {
   return std::regex_error(std::regex_constants::error_type{});
 }
 
+// Patterns with as many states as the standard library allows are taken,
+// though the matcher's parser leaves the decision to it there.
+TEST(PathPatternErrors, PatternsAtTheStateLimitAreTaken) {
+  EXPECT_NO_THROW(std::regex("a{99993}", std::regex::ECMAScript));
+  const PathPattern at_limit("a{99993}");
+  const std::string letters(99'993, 'a');
+  EXPECT_TRUE(at_limit.full_match(letters));
+  EXPECT_FALSE(at_limit.full_match(letters + "a"));
+}
+
 TEST(PathPatternErrors, InvalidPatternsFailWithTheStandardLibrarysCode) {
   const struct {
     const char* pattern;
@@ -171,6 +181,8 @@ TEST(PathPatternErrors, InvalidPatternsFailWithTheStandardLibrarysCode) {
       {"[[.nope.]]", std::regex_constants::error_collate},
       {"*a", std::regex_constants::error_paren},
       {"a**{1000}{1000}", std::regex_constants::error_space},
+      // The first count at which the standard library runs out of states.
+      {"a{99994}", std::regex_constants::error_space},
   };
   for (const auto& c : kCases) {
     const std::regex_error expected = std_regex_error(c.pattern);

@@ -1,4 +1,4 @@
-#include "pattern_oracle.h"
+#include "oracle.h"
 
 #include <pthread.h>
 
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "pattern_compiler.h"
+#include "compiler.h"
 
 namespace astsieve {
 namespace testing {
@@ -72,20 +72,38 @@ OracleCheck::OracleCheck(const std::string& pattern) : pattern_(pattern) {
     regex_error_ = error.code();
   }
   try {
-    path_pattern_ = std::make_unique<PathPattern>(pattern);
+    pattern::parse_pattern(pattern, pattern::kStatesBelowDoubt);
+    own_parser_ = OwnParser::Took;
+  } catch (const std::regex_error& error) {
+    own_parser_ =
+        error.code() == std::regex_constants::error_space ? OwnParser::Doubted : OwnParser::Refused;
+  }
+  try {
     memo_ = std::make_unique<pattern::Matcher>(pattern::compile_pattern(pattern));
     replay_ = std::make_unique<pattern::Matcher>(pattern::compile_pattern(pattern, true));
+  } catch (const std::regex_error&) {
+    memo_.reset();
+    replay_.reset();
+  }
+  try {
+    path_pattern_ = std::make_unique<PathPattern>(pattern);
   } catch (const std::regex_error& error) {
     path_pattern_error_ = error.code();
   }
 }
 
 OracleCheck::Outcome OracleCheck::compile_outcome(std::string* detail) const {
-  if (regex_error_ == path_pattern_error_ && regex_.has_value() == (path_pattern_ != nullptr)) {
+  // A parser that doubts leaves the verdict to the standard library.
+  const bool parser_agrees =
+      own_parser_ == OwnParser::Doubted || (own_parser_ == OwnParser::Took) == regex_.has_value();
+  if (regex_error_ == path_pattern_error_ && regex_.has_value() == (path_pattern_ != nullptr) &&
+      parser_agrees) {
     return Agree;
   }
+  static const char* const kVerdicts[] = {"took it", "refused it", "doubted"};
   *detail = "pattern '" + escaped(pattern_) + "': std::regex " +
-            (regex_error_ ? "error " + std::to_string(*regex_error_) : "ok") + ", PathPattern " +
+            (regex_error_ ? "error " + std::to_string(*regex_error_) : "ok") + ", own parser " +
+            kVerdicts[static_cast<int>(own_parser_)] + ", PathPattern " +
             (path_pattern_error_ ? "error " + std::to_string(*path_pattern_error_) : "ok");
   return Disagree;
 }
@@ -101,7 +119,7 @@ std::uint64_t OracleCheck::oracle_steps() const {
 
 OracleCheck::Outcome OracleCheck::compare(const std::string& subject, std::string* detail,
                                           bool* matched) const {
-  if (!regex_ || !path_pattern_) {
+  if (!regex_ || !path_pattern_ || !memo_) {
     return Skipped;
   }
   pattern::Budget small;

@@ -6,10 +6,10 @@
 #include <regex>
 #include <string>
 
+#include "compiler.h"
+#include "guard.h"
+#include "matcher.h"
 #include "path_pattern.h"
-#include "pattern_compiler.h"
-#include "pattern_guard.h"
-#include "pattern_matcher.h"
 
 namespace astsieve {
 namespace {

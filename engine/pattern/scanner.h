@@ -44,7 +44,11 @@ class Scanner {
  public:
   Scanner(const std::string& pattern, const std::locale& locale);
 
+  const std::ctype<char>& ctype() const { return ctype_; }
   Token token() const { return token_; }
+  // The text of the token: the byte of an OrdinaryChar; the rest of an
+  // escape, the digits or the name for the others that have one.
+  char ordinary_char() const { return char_; }
   const std::string& value() const { return value_; }
   void advance();
 
@@ -63,6 +67,7 @@ class Scanner {
   const std::ctype<char>& ctype_;
   Mode mode_ = Mode::Normal;
   Token token_ = Token::End;
+  char char_ = 0;
   std::string value_;
 };
 

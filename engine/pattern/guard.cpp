@@ -1,4 +1,4 @@
-#include "pattern_guard.h"
+#include "guard.h"
 
 #include <regex>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "pattern_generator.h"
+#include "generator.h"
 
 #include <algorithm>
 #include <memory>
@@ -350,7 +350,9 @@ Sample generate_sample(Chooser& chooser, unsigned subjects) {
   Sample result;
   result.pattern = print(root);
   if (chooser.chance(8)) {
-    mutate(chooser, result.pattern, "()[]{}|*+?\\^$-:=!,.0123abc");
+    for (unsigned edits = 1 + chooser.below(3); edits > 0; --edits) {
+      mutate(chooser, result.pattern, "()[]{}|*+?\\^$-:=!,.0123abcdswxuB");
+    }
   }
   for (unsigned i = 0; i < subjects; ++i) {
     const unsigned kind = chooser.below(8);

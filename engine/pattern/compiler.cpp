@@ -1,11 +1,12 @@
-#include "pattern_compiler.h"
+#include "compiler.h"
 
 #include <algorithm>
+#include <optional>
 #include <regex>
 #include <utility>
 
-#include "pattern_byte_class.h"
-#include "pattern_scanner.h"
+#include "byte_class.h"
+#include "scanner.h"
 
 namespace astsieve {
 namespace pattern {
@@ -38,16 +39,29 @@ struct Level {
 
 class Compiler {
  public:
-  explicit Compiler(const std::string& pattern)
-      : locale_(), scanner_(pattern, locale_), ctype_(std::use_facet<std::ctype<char>>(locale_)) {
-    traits_.imbue(locale_);
+  Compiler(const std::string& pattern, std::size_t max_states)
+      : locale_(), scanner_(pattern, locale_), ctype_(scanner_.ctype()), max_states_(max_states) {
+    // Most patterns need fewer states than twice their length.
+    program_.states.reserve(pattern.size() * 2 + 4);
+    levels_.reserve(4);
   }
 
-  Program run(bool keep_captures);
+  Program run();
 
  private:
+  void count_state() {
+    if (program_.states.size() >= max_states_) {
+      fail(std::regex_constants::error_space);
+    }
+  }
   std::uint32_t add(Op op, bool flag = false, std::uint32_t arg = 0) {
-    program_.states.push_back(State{op, flag, kNoState, kNoState, arg});
+    count_state();
+    // Filled in place: a whole State built aside and copied in costs a
+    // stalled load per state.
+    State& state = program_.states.emplace_back();
+    state.op = op;
+    state.flag = flag;
+    state.arg = arg;
     return static_cast<std::uint32_t>(program_.states.size() - 1);
   }
   Piece single(Op op, bool flag = false, std::uint32_t arg = 0) {
@@ -63,33 +77,63 @@ class Compiler {
     piece.end = tail.end;
   }
   Piece clone(const Piece& piece);
+  // Equal classes (every '.' of a pattern, say) share one entry.
   std::uint32_t add_class(const ByteSet& set) {
+    const auto& classes = program_.classes;
+    const auto found = std::find(classes.begin(), classes.end(), set);
+    if (found != classes.end()) {
+      return static_cast<std::uint32_t>(found - classes.begin());
+    }
     program_.classes.push_back(set);
     return static_cast<std::uint32_t>(program_.classes.size() - 1);
   }
 
+  // Takes the current token if it is `token`. The scanner moves on only
+  // when the next token is asked for, so the value of the one taken stays
+  // readable until then.
   bool accept(Token token) {
+    if (taken_) {
+      taken_ = false;
+      scanner_.advance();
+    }
     if (scanner_.token() != token) {
       return false;
     }
-    value_ = scanner_.value();
-    scanner_.advance();
+    taken_ = true;
     return true;
   }
-  int int_value(int radix) const {
-    unsigned long value = 0;
-    for (char c : value_) {
-      value = value * static_cast<unsigned long>(radix) +
-              static_cast<unsigned long>(traits_.value(c, radix));
+  const std::string& value() const { return scanner_.value(); }
+  // The value of a digit as std::regex_traits<char>::value gives it. That
+  // reads the digit with a string stream; ASCII digits, the ones a pattern
+  // holds in practice, are read here directly.
+  int digit_value(char c, int radix) {
+    if (c >= '0' && c <= '9' && c - '0' < radix) {
+      return c - '0';
     }
-    return static_cast<int>(static_cast<unsigned int>(value));
+    if (radix == 16 && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) {
+      return (c | 0x20) - 'a' + 10;
+    }
+    return traits().value(c, radix);
   }
+  int int_value(int radix) {
+    unsigned long number = 0;
+    for (char c : value()) {
+      number = number * static_cast<unsigned long>(radix) +
+               static_cast<unsigned long>(digit_value(c, radix));
+    }
+    return static_cast<int>(static_cast<unsigned int>(number));
+  }
+  // Takes a character, plain or in hex, into char_.
   bool try_char() {
     if (accept(Token::HexNumber)) {
-      value_.assign(1, static_cast<char>(int_value(16)));
+      char_ = static_cast<char>(int_value(16));
       return true;
     }
-    return accept(Token::OrdinaryChar);
+    if (accept(Token::OrdinaryChar)) {
+      char_ = scanner_.ordinary_char();
+      return true;
+    }
+    return false;
   }
 
   void open(Level::Kind kind);
@@ -99,17 +143,25 @@ class Compiler {
   void add_quantified(Piece atom);
   Piece bracket(bool negated);
   void close();
-  void eliminate_dummies(bool keep_captures);
-  void renumber();
+
+  // The traits under the locale of the moment, made when first needed.
+  const std::regex_traits<char>& traits() {
+    if (!traits_) {
+      traits_.emplace();
+      traits_->imbue(locale_);
+    }
+    return *traits_;
+  }
 
   std::locale locale_;
-  std::regex_traits<char> traits_;
+  std::optional<std::regex_traits<char>> traits_;
   Scanner scanner_;
   const std::ctype<char>& ctype_;
-  std::string value_;
+  std::size_t max_states_;
+  bool taken_ = false;
+  char char_ = 0;
   Program program_;
   std::vector<Level> levels_;
-  std::vector<std::uint32_t> open_groups_;
 };
 
 Piece Compiler::clone(const Piece& piece) {
@@ -123,6 +175,7 @@ Piece Compiler::clone(const Piece& piece) {
       continue;
     }
     const State state = program_.states[id];
+    count_state();
     copy_of[id] = static_cast<std::uint32_t>(program_.states.size());
     program_.states.push_back(state);
     originals.push_back(id);
@@ -149,12 +202,11 @@ void Compiler::open(Level::Kind kind) {
   Level level{kind};
   if (kind == Level::Capture) {
     level.group = program_.groups++;
-    open_groups_.push_back(level.group);
     level.first = add(Op::CaptureBegin, false, level.group);
   } else if (kind == Level::NonCapture) {
     level.first = add(Op::Dummy);
   } else if (kind == Level::Lookahead) {
-    level.negative = value_[0] == 'n';
+    level.negative = value()[0] == 'n';
   }
   levels_.push_back(level);
 }
@@ -192,18 +244,20 @@ bool Compiler::try_atom(Piece* atom) {
   if (accept(Token::AnyChar)) {
     *atom = single(Op::Class, false, add_class(any_byte_but_line_ends()));
   } else if (try_char()) {
-    *atom = single(Op::Byte, false, static_cast<unsigned char>(value_[0]));
+    *atom = single(Op::Byte, false, static_cast<unsigned char>(char_));
   } else if (accept(Token::Backref)) {
     const auto index = static_cast<std::size_t>(int_value(10));
     if (index >= program_.groups ||
-        std::find(open_groups_.begin(), open_groups_.end(), index) != open_groups_.end()) {
+        std::any_of(levels_.begin(), levels_.end(), [&](const Level& level) {
+          return level.kind == Level::Capture && level.group == index;
+        })) {
       fail(std::regex_constants::error_backref);
     }
     program_.has_back_references = true;
     *atom = single(Op::BackReference, false, static_cast<std::uint32_t>(index));
   } else if (accept(Token::QuotedClass)) {
-    ClassBuilder builder(ctype_.is(std::ctype_base::upper, value_[0]), traits_);
-    builder.add_character_class(value_, false);
+    ClassBuilder builder(ctype_.is(std::ctype_base::upper, value()[0]), traits(), ctype_);
+    builder.add_character_class(value(), false);
     *atom = single(Op::Class, false, add_class(builder.build()));
   } else if (accept(Token::BracketNegBegin)) {
     *atom = bracket(true);
@@ -216,7 +270,7 @@ bool Compiler::try_atom(Piece* atom) {
 }
 
 Piece Compiler::bracket(bool negated) {
-  ClassBuilder builder(negated, traits_);
+  ClassBuilder builder(negated, traits(), ctype_);
   enum class Last { None, Char, Class } last = Last::None;
   char last_char = 0;
   const auto push_char = [&](char c) {
@@ -233,13 +287,13 @@ Piece Compiler::bracket(bool negated) {
     last = Last::Class;
   };
   if (try_char()) {
-    push_char(value_[0]);
+    push_char(char_);
   } else if (accept(Token::BracketDash)) {
     push_char('-');
   }
   while (!accept(Token::BracketEnd)) {
     if (accept(Token::CollatingSymbol)) {
-      const std::string element = builder.add_collating_element(value_);
+      const std::string element = builder.add_collating_element(value());
       if (element.size() == 1) {
         push_char(element[0]);
       } else {
@@ -247,12 +301,12 @@ Piece Compiler::bracket(bool negated) {
       }
     } else if (accept(Token::EquivalenceClassName)) {
       push_class();
-      builder.add_equivalence_class(value_);
+      builder.add_equivalence_class(value());
     } else if (accept(Token::CharClassName)) {
       push_class();
-      builder.add_character_class(value_, false);
+      builder.add_character_class(value(), false);
     } else if (try_char()) {
-      push_char(value_[0]);
+      push_char(char_);
     } else if (accept(Token::BracketDash)) {
       if (accept(Token::BracketEnd)) {
         push_char('-');
@@ -262,7 +316,7 @@ Piece Compiler::bracket(bool negated) {
         fail(std::regex_constants::error_range);
       } else if (last == Last::Char) {
         if (try_char()) {
-          builder.add_range(last_char, value_[0]);
+          builder.add_range(last_char, char_);
         } else if (accept(Token::BracketDash)) {
           builder.add_range(last_char, '-');
         } else {
@@ -274,7 +328,7 @@ Piece Compiler::bracket(bool negated) {
       }
     } else if (accept(Token::QuotedClass)) {
       push_class();
-      builder.add_character_class(value_, ctype_.is(std::ctype_base::upper, value_[0]));
+      builder.add_character_class(value(), ctype_.is(std::ctype_base::upper, value()[0]));
     } else {
       fail(std::regex_constants::error_brack);
     }
@@ -374,14 +428,12 @@ void Compiler::close() {
   Piece group{level.first, level.first};
   append(group, level.alternatives);
   if (level.kind == Level::Capture) {
-    open_groups_.pop_back();
     append(group, add(Op::CaptureEnd, false, level.group));
   }
   add_quantified(group);
 }
 
-Program Compiler::run(bool keep_captures) {
-  program_.word = word_bytes(traits_);
+Program Compiler::run() {
   levels_.push_back(Level{Level::Whole});
   program_.groups = 1;
   Piece whole = single(Op::CaptureBegin, false, 0);
@@ -405,7 +457,11 @@ Program Compiler::run(bool keep_captures) {
     } else if (accept(Token::LineEnd)) {
       add_term(single(Op::LineEnd));
     } else if (accept(Token::WordBoundary)) {
-      add_term(single(Op::WordBoundary, value_[0] == 'n'));
+      if (!program_.has_word_boundaries) {
+        program_.word = word_bytes(traits(), ctype_);
+        program_.has_word_boundaries = true;
+      }
+      add_term(single(Op::WordBoundary, value()[0] == 'n'));
     } else if (accept(Token::LookaheadBegin)) {
       open(Level::Lookahead);
     } else if (accept(Token::GroupBegin)) {
@@ -425,20 +481,11 @@ Program Compiler::run(bool keep_captures) {
   append(whole, add(Op::CaptureEnd, false, 0));
   append(whole, add(Op::Accept));
   program_.start = whole.start;
-  eliminate_dummies(keep_captures || program_.has_back_references);
-  renumber();
-  // What `{0}` repeats is never reached and does not count.
-  program_.has_back_references = false;
-  program_.has_lookaheads = false;
-  for (const State& state : program_.states) {
-    program_.has_back_references |= state.op == Op::BackReference;
-    program_.has_lookaheads |= state.op == Op::Lookahead;
-  }
   return std::move(program_);
 }
 
-void Compiler::eliminate_dummies(bool keep_captures) {
-  auto& states = program_.states;
+void eliminate_dummies(Program& program, bool keep_captures) {
+  auto& states = program.states;
   const auto skippable = [&](std::uint32_t id) {
     const Op op = states[id].op;
     return op == Op::Dummy || (!keep_captures && (op == Op::CaptureBegin || op == Op::CaptureEnd));
@@ -455,30 +502,36 @@ void Compiler::eliminate_dummies(bool keep_captures) {
       state.alt = follow(state.alt);
     }
   }
-  program_.start = follow(program_.start);
+  program.start = follow(program.start);
 }
 
-void Compiler::renumber() {
-  const auto& states = program_.states;
-  std::vector<std::uint32_t> number(states.size(), kNoState);
-  std::vector<std::uint32_t> order;
-  std::vector<std::uint32_t> pending{program_.start};
-  while (!pending.empty()) {
-    const std::uint32_t id = pending.back();
-    pending.pop_back();
+void renumber(Program& program) {
+  const auto& states = program.states;
+  // One buffer: the new number of each state, the states in their new
+  // order, and the states still to be numbered (at most two per state).
+  std::vector<std::uint32_t> buffer(states.size() * 4 + 1, kNoState);
+  std::uint32_t* const number = buffer.data();
+  std::uint32_t* const order = number + states.size();
+  std::uint32_t* const pending = order + states.size();
+  std::size_t ordered = 0;
+  std::size_t waiting = 0;
+  pending[waiting++] = program.start;
+  while (waiting != 0) {
+    const std::uint32_t id = pending[--waiting];
     if (id == kNoState || number[id] != kNoState) {
       continue;
     }
-    number[id] = static_cast<std::uint32_t>(order.size());
-    order.push_back(id);
+    number[id] = static_cast<std::uint32_t>(ordered);
+    order[ordered++] = id;
     if (has_alt(states[id].op)) {
-      pending.push_back(states[id].alt);
+      pending[waiting++] = states[id].alt;
     }
-    pending.push_back(states[id].next);
+    pending[waiting++] = states[id].next;
   }
   std::vector<State> compact;
-  compact.reserve(order.size());
-  for (std::uint32_t id : order) {
+  compact.reserve(ordered);
+  for (std::size_t i = 0; i < ordered; ++i) {
+    const std::uint32_t id = order[i];
     State state = states[id];
     if (state.next != kNoState) {
       state.next = number[state.next];
@@ -488,14 +541,34 @@ void Compiler::renumber() {
     }
     compact.push_back(state);
   }
-  program_.states = std::move(compact);
-  program_.start = 0;
+  program.states = std::move(compact);
+  program.start = 0;
 }
 
 }  // namespace
 
-Program compile_pattern(const std::string& pattern, bool keep_captures) {
-  return Compiler(pattern).run(keep_captures);
+Program parse_pattern(const std::string& pattern, std::size_t max_states) {
+  return Compiler(pattern, max_states).run();
+}
+
+void finish_program(Program& program, bool keep_captures) {
+  eliminate_dummies(program, keep_captures || program.has_back_references);
+  renumber(program);
+  // What `{0}` repeats is never reached and does not count.
+  program.has_back_references = false;
+  program.has_lookaheads = false;
+  program.has_word_boundaries = false;
+  for (const State& state : program.states) {
+    program.has_back_references |= state.op == Op::BackReference;
+    program.has_lookaheads |= state.op == Op::Lookahead;
+    program.has_word_boundaries |= state.op == Op::WordBoundary;
+  }
+}
+
+Program compile_pattern(const std::string& pattern, bool keep_captures, std::size_t max_states) {
+  Program program = parse_pattern(pattern, max_states);
+  finish_program(program, keep_captures);
+  return program;
 }
 
 }  // namespace pattern

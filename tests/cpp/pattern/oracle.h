@@ -9,8 +9,8 @@
 #include <regex>
 #include <string>
 
+#include "matcher.h"
 #include "path_pattern.h"
-#include "pattern_matcher.h"
 
 namespace astsieve {
 namespace testing {
@@ -21,7 +21,9 @@ class OracleCheck {
 
   explicit OracleCheck(const std::string& pattern);
 
-  // Whether both rejected the pattern with the same code or both took it.
+  // Whether both took the pattern, or both rejected it with the same code;
+  // and whether the matcher's own parser, which alone decides what the
+  // matcher takes, took it exactly when the standard library did.
   Outcome compile_outcome(std::string* detail) const;
   bool compiled() const { return regex_.has_value(); }
 
@@ -39,6 +41,9 @@ class OracleCheck {
   std::string pattern_;
   std::optional<std::regex> regex_;
   std::optional<std::regex_constants::error_type> regex_error_;
+  // What the matcher's own parser made of the pattern below the size at
+  // which the standard library is asked anyway.
+  enum class OwnParser { Took, Refused, Doubted } own_parser_ = OwnParser::Refused;
   std::unique_ptr<PathPattern> path_pattern_;
   std::optional<std::regex_constants::error_type> path_pattern_error_;
   std::unique_ptr<pattern::Matcher> memo_;

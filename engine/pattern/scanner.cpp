@@ -1,6 +1,5 @@
-#include "pattern_scanner.h"
+#include "scanner.h"
 
-#include <cstring>
 #include <regex>
 
 namespace astsieve {
@@ -9,7 +8,28 @@ namespace {
 
 [[noreturn]] void fail(std::regex_constants::error_type code) { throw std::regex_error(code); }
 
-constexpr char kSpecial[] = "^$\\.*+?()[]{}|";
+// The characters that mean something outside brackets.
+bool is_special(char c) {
+  switch (c) {
+    case '^':
+    case '$':
+    case '\\':
+    case '.':
+    case '*':
+    case '+':
+    case '?':
+    case '(':
+    case ')':
+    case '[':
+    case ']':
+    case '{':
+    case '}':
+    case '|':
+      return true;
+    default:
+      return false;
+  }
+}
 
 // Escapes that stand for one character, "\b" only inside brackets.
 char escaped_char(char c, bool* found) {
@@ -52,9 +72,9 @@ void Scanner::advance() {
 
 void Scanner::scan_normal() {
   const char c = pattern_[at_++];
-  if (c != '\0' && std::strchr(kSpecial, ctype_.narrow(c, ' ')) == nullptr) {
+  if (c != '\0' && !is_special(ctype_.narrow(c, ' '))) {
     token_ = Token::OrdinaryChar;
-    value_.assign(1, c);
+    char_ = c;
     return;
   }
   switch (c) {
@@ -102,7 +122,7 @@ void Scanner::scan_normal() {
     case '}':
     case '\0':
       token_ = Token::OrdinaryChar;
-      value_.assign(1, c);
+      char_ = c;
       return;
     case '^':
       token_ = Token::LineBegin;
@@ -145,7 +165,7 @@ void Scanner::scan_in_bracket() {
       eat_class(kind);
     } else {
       token_ = Token::OrdinaryChar;
-      value_.assign(1, c);
+      char_ = c;
     }
   } else if (c == ']') {
     token_ = Token::BracketEnd;
@@ -157,7 +177,7 @@ void Scanner::scan_in_bracket() {
     eat_escape();
   } else {
     token_ = Token::OrdinaryChar;
-    value_.assign(1, c);
+    char_ = c;
   }
 }
 
@@ -185,7 +205,7 @@ void Scanner::eat_escape() {
   const char plain = escaped_char(ctype_.narrow(c, '\0'), &found);
   if (found && (c != 'b' || mode_ == Mode::InBracket)) {
     token_ = Token::OrdinaryChar;
-    value_.assign(1, plain);
+    char_ = plain;
   } else if (c == 'b' || c == 'B') {
     token_ = Token::WordBoundary;
     value_.assign(1, c == 'b' ? 'p' : 'n');
@@ -197,7 +217,7 @@ void Scanner::eat_escape() {
       fail(std::regex_constants::error_escape);
     }
     token_ = Token::OrdinaryChar;
-    value_.assign(1, pattern_[at_++]);
+    char_ = pattern_[at_++];
   } else if (c == 'x' || c == 'u') {
     value_.clear();
     const int digits = c == 'x' ? 2 : 4;
@@ -216,7 +236,7 @@ void Scanner::eat_escape() {
     token_ = Token::Backref;
   } else {
     token_ = Token::OrdinaryChar;
-    value_.assign(1, c);
+    char_ = c;
   }
 }
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "pattern_program.h"
+#include "program.h"
 
 namespace astsieve {
 namespace pattern {
