@@ -14,16 +14,17 @@ import sys
 from pathlib import Path
 from typing import List, Optional, Sequence
 
-from clang.cindex import LibclangError
-
 from . import cli_changed, cli_scan
-from .cli_units import add_resource_dir_option, split_compiler_arguments
+from .cli_units import (
+    CommandError,
+    add_resource_dir_option,
+    cindex_and_headers,
+    split_compiler_arguments,
+)
 from .listing import listing, render_json, render_text
-from .loading import LibclangMismatchError, load_cindex
 from .parsing import ParseError, parse_file
 from .patterns import ecmascript_escape, pattern_error
 from .queries import get_path_to_lineno_to_nodes
-from .resource_dir import builtin_headers
 
 __all__ = ["EXAMPLE_FILE", "InputError", "main", "run"]
 
@@ -91,12 +92,9 @@ def run(
     _check_file(file)
     _check_pattern(pattern)
     try:
-        cindex = load_cindex()
-    except (LibclangError, LibclangMismatchError) as error:
+        cindex, headers = cindex_and_headers(compiler_arguments, resource_dir)
+    except CommandError as error:
         raise InputError(str(error)) from None
-    headers = builtin_headers(cindex, compiler_arguments, resource_dir)
-    if resource_dir is not None and headers.missing:
-        raise InputError(headers.missing)
     if headers.note:
         print(f"{PROG}: note: {headers.note}", file=sys.stderr)
     try:

@@ -105,8 +105,9 @@ def main(argv: Sequence[str]) -> int:
             changed = changed_lines(_read_diff(arguments.diff or "-"))
         except DiffError as error:
             raise CommandError(str(error)) from None
+        empty = "" if arguments.json else "no declarations touched\n"
         if not changed:  # nothing, or only files deleted
-            sys.stdout.write("" if arguments.json else "no declarations touched\n")
+            sys.stdout.write(empty)
             return 0
         project = project_units(COMMAND, arguments, [], compiler_arguments)
         units = _units_to_parse(project.units, list(changed), arguments.root)
@@ -129,7 +130,6 @@ def main(argv: Sequence[str]) -> int:
                 COMMAND, "note", "not reached by the compilation database: " + ", ".join(outside)
             )
         render = _json if arguments.json else _text
-        empty = "" if arguments.json else "no declarations touched\n"
         sys.stdout.write("".join(map(render, touched)) or empty)
         sys.stdout.flush()
         return 1 if outcome.failed else 0

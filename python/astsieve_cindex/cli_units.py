@@ -8,6 +8,7 @@ import contextlib
 import os
 import sys
 from concurrent.futures.process import BrokenProcessPool
+from types import ModuleType
 from typing import Callable, List, NamedTuple, Optional, Sequence, Tuple
 
 from clang.cindex import LibclangError
@@ -15,7 +16,7 @@ from tqdm import tqdm
 
 from .loading import LibclangMismatchError, load_cindex
 from .project import DatabaseError, Unit, explicit_units, read_database, select_units
-from .resource_dir import builtin_headers
+from .resource_dir import BuiltinHeaders, builtin_headers
 from .scan import UnitResult, scan
 
 __all__ = [
@@ -23,6 +24,7 @@ __all__ = [
     "Outcome",
     "Project",
     "add_resource_dir_option",
+    "cindex_and_headers",
     "project_parser",
     "project_units",
     "report",
@@ -101,6 +103,22 @@ def report(command: str, kind: str, message: str) -> None:
     tqdm.write(f"{PROG} {command}: {kind}: {line}", file=sys.stderr)
 
 
+def cindex_and_headers(
+    compiler_arguments: Sequence[str], resource_dir: Optional[str]
+) -> Tuple[ModuleType, BuiltinHeaders]:
+    """clang.cindex with its libclang loaded, and the builtin headers to parse
+    with; CommandError when libclang cannot be loaded, or when the resource
+    directory given has no builtin headers."""
+    try:
+        cindex = load_cindex()
+    except (LibclangError, LibclangMismatchError) as error:
+        raise CommandError(str(error)) from None
+    headers = builtin_headers(cindex, compiler_arguments, resource_dir)
+    if resource_dir is not None and headers.missing:
+        raise CommandError(headers.missing)
+    return cindex, headers
+
+
 class Project(NamedTuple):
     """The units to scan, and why a header may not be found (clang's builtin
     headers are missing), if they are."""
@@ -118,13 +136,7 @@ def project_units(
     """The units a command line names: the database's (all, or those of
     `files`) with the compiler arguments added, or `files` alone; with
     clang's builtin headers when the loaded libclang lacks its own."""
-    try:
-        cindex = load_cindex()
-    except (LibclangError, LibclangMismatchError) as error:
-        raise CommandError(str(error)) from None
-    headers = builtin_headers(cindex, compiler_arguments, arguments.resource_dir)
-    if arguments.resource_dir is not None and headers.missing:
-        raise CommandError(headers.missing)
+    headers = cindex_and_headers(compiler_arguments, arguments.resource_dir)[1]
     if headers.note:
         report(command, "note", headers.note)
     extra = list(headers.arguments)
