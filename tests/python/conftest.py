@@ -1,4 +1,3 @@
-import ctypes
 import glob
 import os
 import re
@@ -6,6 +5,7 @@ import re
 import pytest
 
 import astsieve_cindex
+from astsieve_cindex.resource_dir import finds_builtin_headers, libclang_version, version_numbers
 
 
 @pytest.fixture(scope="session")
@@ -13,40 +13,20 @@ def cindex():
     return astsieve_cindex.load_cindex()
 
 
-class _CXString(ctypes.Structure):
-    _fields_ = [("data", ctypes.c_void_p), ("private_flags", ctypes.c_uint)]
-
-
 @pytest.fixture(scope="session")
 def libclang_major(cindex):
     """The major version of the libclang that clang.cindex loaded, as the
     library itself reports it."""
-    # Functions fetched by index are fresh objects: cindex's own stay as it
-    # configured them.
-    lib = cindex.conf.lib
-    version_of, text_of, dispose = (
-        lib["clang_getClangVersion"], lib["clang_getCString"], lib["clang_disposeString"]
-    )
-    version_of.restype, text_of.argtypes, text_of.restype = _CXString, [_CXString], ctypes.c_char_p
-    dispose.argtypes = [_CXString]
-    version = version_of()
-    try:
-        text = text_of(version).decode()
-    finally:
-        dispose(version)
-    return int(re.search(r"version (\d+)\.", text).group(1))
+    return version_numbers(libclang_version(cindex))[0]
 
 
 @pytest.fixture(scope="session")
-def builtin_include_args(cindex, libclang_major, tmp_path_factory):
+def builtin_include_args(cindex, libclang_major):
     """Compiler arguments that give libclang clang's builtin headers
     (<stddef.h>, <stdarg.h>, ...) where it has none of its own, as with the
     libclang wheel: the include folder of this machine's clang resource
     directory nearest to the loaded major, newer before older."""
-    probe = tmp_path_factory.mktemp("builtin") / "probe.c"
-    probe.write_text("#include <stddef.h>\n")
-    unit = cindex.TranslationUnit.from_source(str(probe))
-    if not any(d.severity >= cindex.Diagnostic.Error for d in unit.diagnostics):
+    if finds_builtin_headers(cindex):
         return []
     folders = {}
     for header in glob.glob("/usr/lib/llvm-*/lib/clang/*/include/stddef.h"):
