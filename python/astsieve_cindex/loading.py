@@ -20,6 +20,7 @@ import _ctypes
 __all__ = [
     "LibclangMismatchError",
     "libclang_file",
+    "library_file_of",
     "load_cindex",
     "loaded_libclang_files",
     "mapped_file",
@@ -54,7 +55,9 @@ def mapped_file(address: int, maps_path: str = "/proc/self/maps") -> Optional[st
     return None
 
 
-def _symbol_file(library: Any) -> Optional[str]:
+def library_file_of(library: Any) -> Optional[str]:
+    """The real path of the libclang file that `library` (a ctypes handle,
+    such as clang.cindex.conf.lib) calls into; None when it cannot be told."""
     function = getattr(library, _PROBE_SYMBOL)
     address = ctypes.cast(function, ctypes.c_void_p).value
     if address is None:
@@ -74,7 +77,7 @@ def _defines_libclang(path: str) -> bool:
     except OSError:
         return False
     try:
-        return _symbol_file(library) == os.path.realpath(path)
+        return library_file_of(library) == os.path.realpath(path)
     except AttributeError:
         return False
     finally:

@@ -25,7 +25,7 @@ import re
 from types import ModuleType
 from typing import Any, List, NamedTuple, Optional, Sequence, Tuple
 
-from .loading import mapped_file
+from .loading import library_file_of
 
 __all__ = [
     "SEARCH_PATTERNS",
@@ -83,14 +83,6 @@ def version_numbers(text: str) -> Tuple[int, ...]:
     """(18, 1, 1) from "clang version 18.1.1 (...)"; () when there is none."""
     match = _VERSION.search(text)
     return tuple(int(part) for part in match.group(1).split(".")) if match else ()
-
-
-def _library_file(cindex: ModuleType) -> Optional[str]:
-    address = ctypes.cast(cindex.conf.lib.clang_getClangVersion, ctypes.c_void_p).value
-    try:
-        return mapped_file(address) if address else None
-    except OSError:
-        return None
 
 
 def is_resource_dir(path: str) -> bool:
@@ -197,7 +189,7 @@ def builtin_headers(
         return BuiltinHeaders(arguments, None, None)
     text = libclang_version(cindex)
     version = version_numbers(text)
-    library_file = _library_file(cindex)
+    library_file = library_file_of(cindex.conf.lib)
     named = ".".join(map(str, version)) if version else repr(text)
     described = f"libclang {named} ({library_file or 'file unknown'})"
     chosen = "-resource-dir" in arguments

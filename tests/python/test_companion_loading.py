@@ -39,7 +39,7 @@ def test_unconfigured_cindex_loads_its_default_and_astsieve_uses_it(libclang_in_
         astsieve_cindex.load_cindex()
         astsieve_cindex.load_cindex()
         print(astsieve_cindex.libclang_file())
-        print(astsieve_cindex.loading._symbol_file(cindex.conf.lib))
+        print(astsieve_cindex.loading.library_file_of(cindex.conf.lib))
     """)
     assert done.returncode == 0, done.stderr
     assert done.stdout.splitlines() == [libclang_in_use, libclang_in_use]
