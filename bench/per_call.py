@@ -22,7 +22,7 @@ import astsieve_cindex
 from astsieve_cindex import cursor_tuple
 
 import cindex_walk
-from run import best_of, cases, parse
+from run import as_tuples, best_of, cases, parse
 
 PATTERNS = (
     "",
@@ -66,9 +66,7 @@ def main() -> None:
     tuples = [cursor_tuple(cursor) for cursor in cursors]
     for pattern in PATTERNS:
         for cursor, value in zip(cursors, tuples):
-            expected = {path: [cursor_tuple(c) for c in nodes]
-                        for path, nodes in cindex_walk.path_to_nodes(cursor, pattern,
-                                                                     main_path).items()}
+            expected = as_tuples(cindex_walk.path_to_nodes(cursor, pattern, main_path))
             if expected != astsieve.get_path_to_nodes(value, pattern, main_path):
                 raise SystemExit(f"pattern {pattern!r}: astsieve and cindex disagree")
 

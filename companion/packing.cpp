@@ -117,9 +117,11 @@ Py_ssize_t node_count(const astsieve::NodeList& nodes) {
   return static_cast<Py_ssize_t>(nodes.size());
 }
 
-Py_ssize_t node_count(const astsieve::LinenoToNodes& lines) {
+// The nodes of a map whose values are node lists, or maps of them.
+template <typename Map>
+Py_ssize_t node_count(const Map& groups) {
   Py_ssize_t count = 0;
-  for (const auto& entry : lines) {
+  for (const auto& entry : groups) {
     count += node_count(entry.second);
   }
   return count;
@@ -131,11 +133,7 @@ PyObject* pack_by_path(const Result& result, PyObject* unit, Value value_of) {
   if (by_path.get() == nullptr || result.empty()) {
     return by_path.release();
   }
-  Py_ssize_t count = 0;
-  for (const auto& entry : result) {
-    count += node_count(entry.second);
-  }
-  Records records(unit, count);
+  Records records(unit, node_count(result));
   if (!records.ready()) {
     return nullptr;
   }
