@@ -13,24 +13,15 @@ class LastEntry {
   using Key = typename Map::key_type;
   using Value = typename Map::mapped_type;
 
-  // The value under `key`, inserted empty if absent. References to the keys
-  // and values of a node-based hash map stay valid while it grows, so the
-  // entry remembered here does until forget() or the map's end; its key is
-  // the map's own, not a copy.
-  Value& get(Map& map, const Key& key) {
+  // The value under `key`, inserted empty if absent. A key that is inserted
+  // is copied into the map, or moved when given as an rvalue; one that is
+  // found stays as it is. References to the keys and values of a node-based
+  // hash map stay valid while it grows, so the entry remembered here does
+  // until forget() or the map's end; its key is the map's own, not a copy.
+  template <typename K>
+  Value& get(Map& map, K&& key) {
     if (value_ == nullptr || !(key == *key_)) {
-      auto& entry = *map.try_emplace(key).first;
-      key_ = &entry.first;
-      value_ = &entry.second;
-    }
-    return *value_;
-  }
-
-  // The same; a key that is inserted is moved into the map, one that is
-  // found stays as it is.
-  Value& get(Map& map, Key&& key) {
-    if (value_ == nullptr || !(key == *key_)) {
-      auto& entry = *map.try_emplace(std::move(key)).first;
+      auto& entry = *map.try_emplace(std::forward<K>(key)).first;
       key_ = &entry.first;
       value_ = &entry.second;
     }

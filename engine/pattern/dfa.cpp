@@ -133,7 +133,6 @@ std::uint32_t Dfa::step(std::uint32_t state, unsigned char byte) {
 }
 
 void Dfa::give_up() {
-  gave_up_ = true;
   // Released now: the backtracker answers from here on.
   Dfa empty(*program_);
   empty.gave_up_ = true;

@@ -69,10 +69,6 @@ std::optional<char> single_byte(const Program& program, const State& state) {
   return std::nullopt;
 }
 
-}  // namespace
-
-namespace {
-
 // Follows the chain of states from the start: true when it is made of
 // single bytes and ".*" only, up to the end. With `pieces`, collects the
 // literal runs between the stars.

@@ -1,9 +1,8 @@
 // An in-memory stand-in for exactly the libclang functions the engine calls.
 // Unit tests link it in place of the lookup of the loaded libclang, so the
 // engine binds its function table to the stand-in. They build a synthetic
-// tree of nodes,
-// files and lines, run an engine function and then read back what the engine
-// asked libclang for.
+// tree of nodes, files and lines, run an engine function and then read back
+// what the engine asked libclang for.
 //
 // Only one tree exists at a time; while it lives, every libclang call of the
 // engine is answered from it.
