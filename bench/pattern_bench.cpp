@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "path_pattern.h"
+#include "pattern/path_pattern.h"
 
 namespace {
 

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "floor_walk.h"
-#include "grouping.h"
 #include "heap_counter.h"
+#include "walk/grouping.h"
 #include "walk_bench_config.h"
 
 namespace astsieve_bench {

@@ -9,8 +9,8 @@
 #include <type_traits>
 
 #include "floor_walk.h"
-#include "grouping.h"
-#include "libclang_real.h"
+#include "libclang/real.h"
+#include "walk/grouping.h"
 
 namespace {
 

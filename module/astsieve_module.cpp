@@ -4,7 +4,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include "grouping.h"
+#include "walk/grouping.h"
 
 PYBIND11_MODULE(astsieve, m) {
   m.def("get_path_to_lineno_to_nodes", &astsieve::get_path_to_lineno_to_nodes);

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 clang_format="clang-format-$(cat deps/llvm-major)"
-mapfile -t sources < <(git ls-files 'engine/*' 'module/*' 'companion/*' 'tests/*' 'bench/*' 'fuzz/*' | grep -E '\.(cpp|h)$')
+mapfile -t sources < <(git ls-files 'engine/*' 'module/*' 'python/astsieve_cindex/_native/*' 'tests/*' 'bench/*' 'fuzz/*' | grep -E '\.(cpp|h)$')
 if [ "${1:-}" = "--check" ]; then
   "$clang_format" --dry-run -Werror "${sources[@]}"
 else

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "program.h"
+#include "syntax/program.h"
 
 namespace astsieve {
 namespace pattern {

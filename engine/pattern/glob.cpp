@@ -7,7 +7,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "byte_class.h"
+#include "syntax/byte_class.h"
 
 namespace astsieve {
 namespace pattern {

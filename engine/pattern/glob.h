@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "program.h"
+#include "syntax/program.h"
 
 namespace astsieve {
 namespace pattern {

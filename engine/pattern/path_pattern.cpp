@@ -4,11 +4,11 @@
 #include <regex>
 #include <utility>
 
-#include "compiler.h"
+#include "backtrack.h"
 #include "dfa.h"
 #include "glob.h"
-#include "guard.h"
-#include "matcher.h"
+#include "syntax/guard.h"
+#include "syntax/parser.h"
 
 namespace astsieve {
 

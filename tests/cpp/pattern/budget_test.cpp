@@ -6,10 +6,10 @@
 #include <regex>
 #include <string>
 
-#include "compiler.h"
-#include "guard.h"
-#include "matcher.h"
-#include "path_pattern.h"
+#include "pattern/backtrack.h"
+#include "pattern/path_pattern.h"
+#include "pattern/syntax/guard.h"
+#include "pattern/syntax/parser.h"
 
 namespace astsieve {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "compiler.h"
+#include "pattern/syntax/parser.h"
 
 namespace astsieve {
 namespace testing {

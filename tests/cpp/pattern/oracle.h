@@ -9,8 +9,8 @@
 #include <regex>
 #include <string>
 
-#include "matcher.h"
-#include "path_pattern.h"
+#include "pattern/backtrack.h"
+#include "pattern/path_pattern.h"
 
 namespace astsieve {
 namespace testing {

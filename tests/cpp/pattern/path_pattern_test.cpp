@@ -1,6 +1,6 @@
 // PathPattern against std::regex on the shapes with shortcuts, on the
 // standard library's quirks, on its error codes and on its locale handling.
-#include "path_pattern.h"
+#include "pattern/path_pattern.h"
 
 #include <gtest/gtest.h>
 

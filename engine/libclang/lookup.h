@@ -1,0 +1,53 @@
+// What every platform's lookup of the loaded libclang shares: its entry
+// points, the functions it binds and its failures.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "api.h"
+
+namespace astsieve::libclang {
+
+// Implemented once per platform (libclang_lookup_<platform>.cpp).
+//
+// Binds a table to the one libclang file loaded in the process and keeps
+// that file loaded for the rest of the process. Throws std::runtime_error
+// when none is loaded, or when two different files are.
+Functions find_loaded();
+// A number that changes whenever the process loads another object, so that a
+// libclang loaded after binding is noticed.
+std::uint64_t loaded_objects_generation() noexcept;
+
+// Calls `bind(symbol_name, slot)` for each function of `table`.
+template <typename Bind>
+void for_each_function(Functions& table, Bind&& bind) {
+  bind("clang_getTranslationUnitCursor", table.getTranslationUnitCursor);
+  bind("clang_visitChildren", table.visitChildren);
+  bind("clang_Cursor_isNull", table.Cursor_isNull);
+  bind("clang_getCursorLocation", table.getCursorLocation);
+  bind("clang_getInstantiationLocation", table.getInstantiationLocation);
+  bind("clang_getFileName", table.getFileName);
+  bind("clang_getCString", table.getCString);
+  bind("clang_disposeString", table.disposeString);
+}
+
+inline std::runtime_error none_loaded_error() {
+  return std::runtime_error(
+      "astsieve found no libclang loaded in this process: load libclang first, e.g. through "
+      "clang.cindex, and pass astsieve the handles and cursors it makes");
+}
+
+inline std::runtime_error two_files_error(const std::string& first, const std::string& second) {
+  return std::runtime_error("astsieve found two different libclang files loaded in this process, " +
+                            first + " and " + second +
+                            ": handles and cursors of one mean nothing to the other, so load only "
+                            "one of them");
+}
+
+inline std::runtime_error missing_function_error(const std::string& file, const char* function) {
+  return std::runtime_error("the libclang file " + file + " has no " + function);
+}
+
+}  // namespace astsieve::libclang

@@ -1,0 +1,139 @@
+// Finds the libclang already loaded in the process, with the GNU dynamic
+// loader. clang.cindex loads libclang with RTLD_LOCAL, so its functions are
+// not in the global scope: the loaded objects are looked over one by one.
+#include <dlfcn.h>
+#include <link.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "lookup.h"
+
+namespace astsieve::libclang {
+namespace {
+
+// Every libclang defines it, and its address tells which file does.
+constexpr const char* kProbe = "clang_visitChildren";
+
+struct Closer {
+  void operator()(void* handle) const noexcept { dlclose(handle); }
+};
+using Handle = std::unique_ptr<void, Closer>;
+
+struct ObjectNames {
+  std::vector<std::string> names;
+  std::exception_ptr error;  // no exception may cross the loader's frames
+};
+
+int add_object_name(dl_phdr_info* info, std::size_t /*size*/, void* data) {
+  auto* objects = static_cast<ObjectNames*>(data);
+  try {
+    if (info->dlpi_name != nullptr && info->dlpi_name[0] != '\0') {
+      objects->names.emplace_back(info->dlpi_name);
+    }
+  } catch (...) {
+    objects->error = std::current_exception();
+    return 1;
+  }
+  return 0;
+}
+
+// The names of the loaded objects, the program itself excluded.
+std::vector<std::string> loaded_object_names() {
+  ObjectNames objects;
+  dl_iterate_phdr(add_object_name, &objects);
+  if (objects.error) {
+    std::rethrow_exception(objects.error);
+  }
+  return std::move(objects.names);
+}
+
+std::string real_path(const char* path) {
+  const std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path, nullptr), &std::free);
+  return resolved ? std::string(resolved.get()) : std::string(path);
+}
+
+// A loaded libclang file, by its real path, with a handle that keeps it
+// loaded.
+struct Libclang {
+  std::string file;
+  Handle handle;
+};
+
+// The loaded object `name` if it defines libclang's functions itself; an
+// object that merely depends on a libclang finds the probe too, in that
+// libclang, and does not count.
+std::optional<Libclang> as_libclang(const std::string& name) {
+  Handle handle(dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD));
+  if (!handle) {
+    return std::nullopt;
+  }
+  void* probe = dlsym(handle.get(), kProbe);
+  Dl_info defined_in{};
+  if (probe == nullptr || dladdr(probe, &defined_in) == 0 || defined_in.dli_fname == nullptr) {
+    return std::nullopt;
+  }
+  std::string file = real_path(defined_in.dli_fname);
+  if (file != real_path(name.c_str())) {
+    return std::nullopt;
+  }
+  return Libclang{std::move(file), std::move(handle)};
+}
+
+std::vector<Libclang> loaded_libclang_files() {
+  std::vector<Libclang> found;
+  for (const std::string& name : loaded_object_names()) {
+    if (std::optional<Libclang> libclang = as_libclang(name)) {
+      found.push_back(std::move(*libclang));
+    }
+  }
+  dlerror();  // the failed opens and lookups are nobody's business
+  return found;
+}
+
+int read_adds(dl_phdr_info* info, std::size_t size, void* data) {
+  if (size >= offsetof(dl_phdr_info, dlpi_adds) + sizeof info->dlpi_adds) {
+    *static_cast<std::uint64_t*>(data) = info->dlpi_adds;
+  }
+  return 1;  // the counter is the same in every entry
+}
+
+}  // namespace
+
+Functions find_loaded() {
+  std::vector<Libclang> found = loaded_libclang_files();
+  if (found.empty()) {
+    throw none_loaded_error();
+  }
+  if (found.size() > 1) {
+    throw two_files_error(found[0].file, found[1].file);
+  }
+  Libclang& libclang = found.front();
+  Functions table{};
+  for_each_function(table, [&libclang](const char* name, auto& slot) {
+    void* symbol = dlsym(libclang.handle.get(), name);
+    if (symbol == nullptr) {
+      throw missing_function_error(libclang.file, name);
+    }
+    slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(symbol);
+  });
+  // Handles and cursors point into this file for as long as the process
+  // holds them: it stays loaded.
+  libclang.handle.release();
+  return table;
+}
+
+std::uint64_t loaded_objects_generation() noexcept {
+  std::uint64_t adds = 0;
+  dl_iterate_phdr(read_adds, &adds);
+  return adds;
+}
+
+}  // namespace astsieve::libclang

@@ -1,0 +1,205 @@
+// astsieve_cindex._native: the engine's three queries for the companion
+// package, returning CursorList views over one ctypes array of
+// clang.cindex.Cursor records per result instead of a tuple per node.
+//
+// bind(Cursor, TranslationUnit, check_libclang) comes first. Then
+// unit_lines(handle, unit, pattern, main_path), subtree_lines(node, pattern,
+// main_path) and children_by_path(node, pattern, main_path) take the
+// companion's arguments as its public functions do (main_path None: the
+// unit's main file). Python's cyclic collector is paused during each call
+// and restored on every exit.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "arguments.h"
+#include "cursor_list.h"
+#include "packing.h"
+#include "walk/grouping.h"
+
+namespace astsieve_cindex {
+namespace {
+
+// Translates the exception being handled into a Python error, as the
+// astsieve extension's binding does.
+void set_python_error() {
+  try {
+    throw;
+  } catch (const PythonError&) {
+  } catch (const std::bad_alloc& error) {
+    PyErr_SetString(PyExc_MemoryError, error.what());
+  } catch (const std::out_of_range& error) {
+    PyErr_SetString(PyExc_IndexError, error.what());
+  } catch (const std::overflow_error& error) {
+    PyErr_SetString(PyExc_OverflowError, error.what());
+  } catch (const std::range_error& error) {
+    PyErr_SetString(PyExc_ValueError, error.what());
+  } catch (const std::logic_error& error) {  // domain, argument and length errors
+    PyErr_SetString(PyExc_ValueError, error.what());
+  } catch (const std::exception& error) {
+    PyErr_SetString(PyExc_RuntimeError, error.what());
+  } catch (...) {
+    PyErr_SetString(PyExc_RuntimeError, "unknown C++ exception");
+  }
+}
+
+// Pauses Python's cyclic collector for its lifetime: a result's objects
+// cannot form cycles, yet the collector would run over them again and again
+// while they are being made.
+class CollectorPaused {
+ public:
+  CollectorPaused() noexcept : was_enabled_(PyGC_Disable() != 0) {}
+  ~CollectorPaused() {
+    if (was_enabled_) {
+      PyGC_Enable();
+    }
+  }
+
+ private:
+  bool was_enabled_;
+};
+
+// Checks the arguments with `parse`, which returns the engine's call, runs
+// that call with the collector paused and packs its result with the unit's
+// Cursors; nothing is returned unless every step succeeds.
+template <typename Parse>
+PyObject* run(const char* name, PyObject* const* args, Py_ssize_t nargs, Py_ssize_t expected,
+              Parse parse) {
+  if (nargs != expected) {
+    PyErr_Format(PyExc_TypeError, "%s() takes %zd positional arguments (%zd given)", name, expected,
+                 nargs);
+    return nullptr;
+  }
+  if (bindings().cursor_type == nullptr) {
+    PyErr_SetString(PyExc_RuntimeError, "astsieve_cindex._native.bind() has not been called");
+    return nullptr;
+  }
+  CollectorPaused paused;
+  try {
+    Ref unit;
+    const auto query = parse(args, unit);
+    check_libclang();
+    return pack(query(), unit.get());
+  } catch (...) {
+    set_python_error();
+    return nullptr;
+  }
+}
+
+PyObject* unit_lines(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  return run("unit_lines", args, nargs, 4, [](PyObject* const* arguments, Ref& unit) {
+    const std::uint64_t handle = handle_argument(arguments[0]);
+    Py_INCREF(arguments[1]);
+    unit = Ref(arguments[1]);
+    std::string pattern = pattern_argument(arguments[2]);
+    std::string main_path = main_path_argument(arguments[3], unit.get());
+    return [handle, pattern = std::move(pattern), main_path = std::move(main_path)] {
+      return astsieve::get_path_to_lineno_to_nodes(handle, pattern, main_path);
+    };
+  });
+}
+
+// The arguments of the cursor queries: (node, pattern, main_path).
+struct CursorCall {
+  astsieve::CursorTuple cursor;
+  std::string pattern;
+  std::string main_path;
+};
+
+CursorCall cursor_call(PyObject* const* arguments, Ref& unit) {
+  Root root = root_argument(arguments[0]);
+  unit = std::move(root.unit);
+  const astsieve::CursorTuple cursor = cursor_tuple_of(root.cursor.get());
+  std::string pattern = pattern_argument(arguments[1]);
+  return CursorCall{cursor, std::move(pattern), main_path_argument(arguments[2], unit.get())};
+}
+
+PyObject* subtree_lines(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  return run("subtree_lines", args, nargs, 3, [](PyObject* const* arguments, Ref& unit) {
+    return [call = cursor_call(arguments, unit)] {
+      return astsieve::update_path_lineno(call.cursor, call.pattern, call.main_path);
+    };
+  });
+}
+
+PyObject* children_by_path(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  return run("children_by_path", args, nargs, 3, [](PyObject* const* arguments, Ref& unit) {
+    return [call = cursor_call(arguments, unit)] {
+      return astsieve::get_path_to_nodes(call.cursor, call.pattern, call.main_path);
+    };
+  });
+}
+
+PyObject* bind(PyObject*, PyObject* args) {
+  PyObject* cursor_type = nullptr;
+  PyObject* unit_type = nullptr;
+  PyObject* check = nullptr;
+  if (!PyArg_ParseTuple(args, "O!O!O:bind", &PyType_Type, &cursor_type, &PyType_Type, &unit_type,
+                        &check)) {
+    return nullptr;
+  }
+  Bindings& bound = bindings();
+  for (PyObject** slot : {&bound.cursor_type, &bound.unit_type, &bound.check_libclang}) {
+    Py_XDECREF(*slot);
+  }
+  Py_INCREF(cursor_type);
+  Py_INCREF(unit_type);
+  Py_INCREF(check);
+  bound = Bindings{cursor_type, unit_type, check, false};
+  Py_RETURN_NONE;
+}
+
+template <PyObject* (*function)(PyObject*, PyObject* const*, Py_ssize_t)>
+PyCFunction fast() {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+PyMethodDef functions[] = {
+    {"bind", bind, METH_VARARGS,
+     "bind(Cursor, TranslationUnit, check_libclang): the types of clang.cindex, and the check "
+     "made before the first query."},
+    {"unit_lines", fast<unit_lines>(), METH_FASTCALL,
+     "unit_lines(handle, unit, pattern, main_path): get_path_to_lineno_to_nodes."},
+    {"subtree_lines", fast<subtree_lines>(), METH_FASTCALL,
+     "subtree_lines(node, pattern, main_path): update_path_lineno."},
+    {"children_by_path", fast<children_by_path>(), METH_FASTCALL,
+     "children_by_path(node, pattern, main_path): get_path_to_nodes."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "astsieve_cindex._native",
+    "The engine's queries returning CursorList views.",
+    -1,
+    functions,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace astsieve_cindex
+
+PyMODINIT_FUNC PyInit__native() {
+  using namespace astsieve_cindex;
+  if (!ready_cursor_list_type()) {
+    return nullptr;
+  }
+  PyObject* module = PyModule_Create(&module_definition);
+  if (module == nullptr) {
+    return nullptr;
+  }
+  PyTypeObject* type = cursor_list_type();
+  Py_INCREF(type);
+  if (PyModule_AddObject(module, "CursorList", reinterpret_cast<PyObject*>(type)) < 0) {
+    Py_DECREF(type);
+    Py_DECREF(module);
+    return nullptr;
+  }
+  return module;
+}
