@@ -24,7 +24,7 @@ import time
 from pathlib import Path
 from typing import Dict, List, NamedTuple
 
-from astsieve_cindex.cli_scan import json_lines
+from astsieve_cindex.cli.scan import json_lines
 from astsieve_cindex.project import read_database
 from astsieve_cindex.scan import scan
 

@@ -246,7 +246,7 @@ def test_explicit_files_and_the_api_give_what_the_database_gives(cindex, project
     # The per-unit function, in this process, pickled as for any engine.
     unit = next(u for u in read_database(project / "build") if u.file.endswith("main.cpp"))
     result = pickle.loads(pickle.dumps(scan_unit(unit, HEADERS)))
-    from astsieve_cindex.cli_scan import json_lines as encode
+    from astsieve_cindex.cli.scan import json_lines as encode
 
     assert encode(result) == from_database.stdout
 

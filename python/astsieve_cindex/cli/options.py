@@ -14,10 +14,10 @@ from typing import Callable, List, NamedTuple, Optional, Sequence, Tuple
 from clang.cindex import LibclangError
 from tqdm import tqdm
 
-from .loading import LibclangMismatchError, load_cindex
-from .project import DatabaseError, Unit, explicit_units, read_database, select_units
-from .resource_dir import BuiltinHeaders, builtin_headers
-from .scan import UnitResult, scan
+from ..loading import LibclangMismatchError, load_cindex
+from ..project import DatabaseError, Unit, explicit_units, read_database, select_units
+from ..resource_dir import BuiltinHeaders, builtin_headers
+from ..scan import UnitResult, scan
 
 __all__ = [
     "CommandError",

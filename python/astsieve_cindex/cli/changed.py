@@ -9,7 +9,7 @@ import os
 import sys
 from typing import List, Sequence
 
-from .changed import (
+from ..changed import (
     DiffError,
     Touched,
     changed_lines,
@@ -17,7 +17,7 @@ from .changed import (
     real_path,
     touched_declarations,
 )
-from .cli_units import (
+from .options import (
     PROG,
     CommandError,
     project_parser,
@@ -27,8 +27,8 @@ from .cli_units import (
     run_units,
     split_compiler_arguments,
 )
-from .project import Unit
-from .scan import UnitResult
+from ..project import Unit
+from ..scan import UnitResult
 
 __all__ = ["main"]
 

@@ -9,7 +9,7 @@ import sys
 from itertools import groupby
 from typing import Dict, Sequence
 
-from .cli_units import (
+from .options import (
     PROG,
     CommandError,
     project_parser,
@@ -18,9 +18,9 @@ from .cli_units import (
     run_units,
     split_compiler_arguments,
 )
-from .patterns import pattern_error
-from .records import NodeRecord
-from .scan import UnitResult
+from ..patterns import pattern_error
+from ..records import NodeRecord
+from ..scan import UnitResult
 
 __all__ = ["json_lines", "main"]
 

@@ -3,7 +3,7 @@
 Parses FILE with libclang and prints the nodes that lie in accepted files,
 grouped by file and line. Without FILE it shows a small example that comes
 with the package. `scan` and `changed` as first argument run the project
-commands of cli_scan and cli_changed.
+commands of cli.scan and cli.changed.
 """
 
 from __future__ import annotations
@@ -14,25 +14,25 @@ import sys
 from pathlib import Path
 from typing import List, Optional, Sequence
 
-from . import cli_changed, cli_scan
-from .cli_units import (
+from . import changed as changed_command, scan as scan_command
+from .options import (
     CommandError,
     add_resource_dir_option,
     cindex_and_headers,
     split_compiler_arguments,
 )
-from .listing import listing, render_json, render_text
-from .parsing import ParseError, parse_file
-from .patterns import ecmascript_escape, pattern_error
-from .queries import get_path_to_lineno_to_nodes
+from ..listing import listing, render_json, render_text
+from ..parsing import ParseError, parse_file
+from ..patterns import ecmascript_escape, pattern_error
+from ..queries import get_path_to_lineno_to_nodes
 
 __all__ = ["EXAMPLE_FILE", "InputError", "main", "run"]
 
 PROG = "python -m astsieve_cindex"
-EXAMPLE_DIR = Path(__file__).resolve().parent / "example"
+EXAMPLE_DIR = Path(__file__).resolve().parent.parent / "example"
 EXAMPLE_FILE = EXAMPLE_DIR / "shapes.c"
 
-_COMMANDS = {"scan": cli_scan.main, "changed": cli_changed.main}
+_COMMANDS = {"scan": scan_command.main, "changed": changed_command.main}
 
 
 class InputError(Exception):
