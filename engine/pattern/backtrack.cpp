@@ -4,6 +4,8 @@
 #include <regex>
 #include <utility>
 
+#include "syntax/error.h"
+
 namespace astsieve {
 namespace pattern {
 namespace {
@@ -75,8 +77,6 @@ struct Scratch {
 };
 
 namespace {
-
-[[noreturn]] void fail(std::regex_constants::error_type code) { throw std::regex_error(code); }
 
 template <typename T>
 void release_if_large(std::vector<T>& buffer) {

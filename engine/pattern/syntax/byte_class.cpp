@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "error.h"
+
 namespace astsieve {
 namespace pattern {
 
@@ -53,7 +55,7 @@ ClassBuilder::ClassBuilder(bool negated, const Traits& traits, const std::ctype<
 std::string ClassBuilder::add_collating_element(const std::string& name) {
   std::string element = traits_.lookup_collatename(name.begin(), name.end());
   if (element.empty()) {
-    throw std::regex_error(std::regex_constants::error_collate);
+    fail(std::regex_constants::error_collate);
   }
   add_char(element[0]);
   return element;
@@ -62,7 +64,7 @@ std::string ClassBuilder::add_collating_element(const std::string& name) {
 void ClassBuilder::add_equivalence_class(const std::string& name) {
   std::string element = traits_.lookup_collatename(name.begin(), name.end());
   if (element.empty()) {
-    throw std::regex_error(std::regex_constants::error_collate);
+    fail(std::regex_constants::error_collate);
   }
   equivalences_.push_back(traits_.transform_primary(element.begin(), element.end()));
 }
@@ -70,14 +72,14 @@ void ClassBuilder::add_equivalence_class(const std::string& name) {
 void ClassBuilder::add_character_class(const std::string& name, bool negated) {
   const Traits::char_class_type mask = traits_.lookup_classname(name.begin(), name.end(), false);
   if (mask == Traits::char_class_type{}) {
-    throw std::regex_error(std::regex_constants::error_collate);
+    fail(std::regex_constants::error_collate);
   }
   classes_.add(mask, negated, set_);
 }
 
 void ClassBuilder::add_range(char low, char high) {
   if (low > high) {
-    throw std::regex_error(std::regex_constants::error_range);
+    fail(std::regex_constants::error_range);
   }
   for (int c = low; c <= high; ++c) {
     set_.add(static_cast<unsigned char>(c));

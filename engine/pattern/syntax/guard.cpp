@@ -3,6 +3,8 @@
 #include <regex>
 #include <vector>
 
+#include "error.h"
+
 namespace astsieve {
 namespace pattern {
 namespace {
@@ -42,7 +44,7 @@ void refuse_deep_pattern(const std::string& pattern) {
   const auto add_term = [&] {
     ++terms.back();
     if (++depth > kMaxCompileDepth) {
-      throw std::regex_error(std::regex_constants::error_stack);
+      fail(std::regex_constants::error_stack);
     }
   };
   std::size_t at = 0;

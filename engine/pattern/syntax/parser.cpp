@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "byte_class.h"
+#include "error.h"
 #include "scanner.h"
 
 namespace astsieve {
@@ -13,8 +14,6 @@ namespace pattern {
 namespace {
 
 using std::regex_constants::error_type;
-
-[[noreturn]] void fail(error_type code) { throw std::regex_error(code); }
 
 bool has_alt(Op op) { return op == Op::Alternative || op == Op::Repeat || op == Op::Lookahead; }
 

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace astsieve {
@@ -76,6 +77,9 @@ struct Program {
   bool has_back_references = false;
   bool has_lookaheads = false;
 };
+
+// The states one a line ("3: byte 'a' next 4"), for tests and debugging.
+std::string dump(const Program& program);
 
 }  // namespace pattern
 }  // namespace astsieve

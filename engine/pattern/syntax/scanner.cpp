@@ -2,11 +2,11 @@
 
 #include <regex>
 
+#include "error.h"
+
 namespace astsieve {
 namespace pattern {
 namespace {
-
-[[noreturn]] void fail(std::regex_constants::error_type code) { throw std::regex_error(code); }
 
 // The characters that mean something outside brackets.
 bool is_special(char c) {
