@@ -17,27 +17,22 @@ from ..changed import (
     real_path,
     touched_declarations,
 )
-from .options import (
-    PROG,
-    CommandError,
-    project_parser,
-    project_units,
-    report,
-    run_command,
-    run_units,
-    split_compiler_arguments,
-)
+from .errors import PROG, CommandError, report
+from .options import Commands, project_parser, project_units
+from .running import run_units
 from ..project import Unit
 from ..scan import UnitResult
 
-__all__ = ["main"]
+__all__ = ["add_parser", "run"]
 
 COMMAND = "changed"
 
 
-def _parser() -> argparse.ArgumentParser:
+def add_parser(commands: Commands) -> None:
     parser = project_parser(
+        commands,
         COMMAND,
+        "the declarations a unified diff touches, in a project's files",
         "-p BUILD [DIFF] [--root DIR] [--json] [--jobs N] [--resource-dir DIR]",
         "Read a unified diff (DIFF, or stdin) and list the top-level declarations its changed "
         "lines touch, in every file the compilation database reaches, as a unit or as a "
@@ -56,7 +51,6 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument(
         "--json", action="store_true", help="one JSON object per declaration, one per line"
     )
-    return parser
 
 
 def _read_diff(name: str) -> str:
@@ -94,44 +88,38 @@ def _json(touched: Touched) -> str:
     )
 
 
-def main(argv: Sequence[str]) -> int:
-    own, compiler_arguments = split_compiler_arguments(argv)
-    arguments = _parser().parse_args(own)
-
-    def body() -> int:
-        if arguments.build is None:
-            raise CommandError("give the build folder with -p BUILD")
-        try:
-            changed = changed_lines(_read_diff(arguments.diff or "-"))
-        except DiffError as error:
-            raise CommandError(str(error)) from None
-        empty = "" if arguments.json else "no declarations touched\n"
-        if not changed:  # nothing, or only files deleted
-            sys.stdout.write(empty)
-            return 0
-        project = project_units(COMMAND, arguments, [], compiler_arguments)
-        units = _units_to_parse(project.units, list(changed), arguments.root)
-        results: List[UnitResult] = []
-        outcome = run_units(
-            COMMAND,
-            project._replace(units=units),
-            diff_pattern(changed),
-            arguments.jobs,
-            results.append,
+def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int:
+    if arguments.build is None:
+        raise CommandError("give the build folder with -p BUILD")
+    try:
+        changed = changed_lines(_read_diff(arguments.diff or "-"))
+    except DiffError as error:
+        raise CommandError(str(error)) from None
+    empty = "" if arguments.json else "no declarations touched\n"
+    if not changed:  # nothing, or only files deleted
+        sys.stdout.write(empty)
+        return 0
+    project = project_units(COMMAND, arguments, [], compiler_arguments)
+    units = _units_to_parse(project.units, list(changed), arguments.root)
+    results: List[UnitResult] = []
+    outcome = run_units(
+        COMMAND,
+        project._replace(units=units),
+        diff_pattern(changed),
+        arguments.jobs,
+        results.append,
+    )
+    touched, reached = touched_declarations(changed, arguments.root, results)
+    outside = [path for path in changed if path not in reached]
+    if len(outside) == len(changed) and not outcome.failed:
+        raise CommandError(
+            "the diff changes no file the compilation database reaches: " + ", ".join(outside)
         )
-        touched, reached = touched_declarations(changed, arguments.root, results)
-        outside = [path for path in changed if path not in reached]
-        if len(outside) == len(changed) and not outcome.failed:
-            raise CommandError(
-                "the diff changes no file the compilation database reaches: " + ", ".join(outside)
-            )
-        if outside:
-            report(
-                COMMAND, "note", "not reached by the compilation database: " + ", ".join(outside)
-            )
-        render = _json if arguments.json else _text
-        sys.stdout.write("".join(map(render, touched)) or empty)
-        sys.stdout.flush()
-        return 1 if outcome.failed else 0
-
-    return run_command(COMMAND, body)
+    if outside:
+        report(
+            COMMAND, "note", "not reached by the compilation database: " + ", ".join(outside)
+        )
+    render = _json if arguments.json else _text
+    sys.stdout.write("".join(map(render, touched)) or empty)
+    sys.stdout.flush()
+    return 1 if outcome.failed else 0

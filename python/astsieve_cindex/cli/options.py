@@ -1,57 +1,53 @@
-"""What the project commands share: their common options, the units they
-name, and running units with progress, failure lines and Ctrl-C."""
+"""The options the commands share (-p, --jobs, --resource-dir, the check of
+--pattern) and what they name: libclang with its builtin headers, and a
+project's units."""
 
 from __future__ import annotations
 
 import argparse
-import contextlib
 import os
-import sys
-from concurrent.futures.process import BrokenProcessPool
 from types import ModuleType
-from typing import Callable, List, NamedTuple, Optional, Sequence, Tuple
+from typing import TYPE_CHECKING, List, NamedTuple, Optional, Sequence, Tuple
 
 from clang.cindex import LibclangError
-from tqdm import tqdm
 
+from .errors import CommandError, prog, report
 from ..loading import LibclangMismatchError, load_cindex
+from ..patterns import pattern_error
 from ..project import DatabaseError, Unit, explicit_units, read_database, select_units
 from ..resource_dir import BuiltinHeaders, builtin_headers
-from ..scan import UnitResult, scan
 
 __all__ = [
-    "CommandError",
-    "Outcome",
+    "Commands",
     "Project",
     "add_resource_dir_option",
+    "check_pattern",
     "cindex_and_headers",
+    "command_parser",
     "project_parser",
     "project_units",
-    "report",
-    "run_command",
-    "run_units",
-    "split_compiler_arguments",
 ]
 
-PROG = "python -m astsieve_cindex"
-INTERRUPTED = 130
+# The program's commands, as argparse's add_subparsers gives them.
+if TYPE_CHECKING:
+    Commands = argparse._SubParsersAction[argparse.ArgumentParser]
+else:
+    Commands = argparse._SubParsersAction
 
 
-class CommandError(Exception):
-    """Input a command cannot work on; the message is one line."""
-
-
-class Outcome(NamedTuple):
-    done: int
-    failed: int
-
-
-def split_compiler_arguments(argv: Sequence[str]) -> Tuple[List[str], List[str]]:
-    arguments = list(argv)
-    if "--" not in arguments:
-        return arguments, []
-    cut = arguments.index("--")
-    return arguments[:cut], arguments[cut + 1 :]
+def command_parser(
+    commands: Commands, command: str, summary: str, usage: str, description: str, epilog: str
+) -> argparse.ArgumentParser:
+    """The parser of `command` among the program's `commands`: `summary` is
+    its line in the program's help, `usage` its options."""
+    return commands.add_parser(
+        command,
+        help=summary,
+        prog=prog(command),
+        usage=f"{prog(command)} [-h] {usage} [-- compiler arguments]",
+        description=description,
+        epilog=epilog,
+    )
 
 
 def _jobs(text: str) -> int:
@@ -71,14 +67,16 @@ def add_resource_dir_option(parser: argparse.ArgumentParser) -> None:
 
 
 def project_parser(
-    command: str, usage: str, description: str, epilog: str
+    commands: Commands, command: str, summary: str, usage: str, description: str, epilog: str
 ) -> argparse.ArgumentParser:
-    """A command's parser with the options every project command takes."""
-    parser = argparse.ArgumentParser(
-        prog=f"{PROG} {command}",
-        usage=f"{PROG} {command} [-h] {usage} [-- compiler arguments]",
-        description=description,
-        epilog=epilog + " Arguments after -- are added to each unit's own.",
+    """A project command's parser with the options every project command takes."""
+    parser = command_parser(
+        commands,
+        command,
+        summary,
+        usage,
+        description,
+        epilog + " Arguments after -- are added to each unit's own.",
     )
     parser.add_argument(
         "-p",
@@ -97,10 +95,12 @@ def project_parser(
     return parser
 
 
-def report(command: str, kind: str, message: str) -> None:
-    """One line on stderr, above the progress bar if there is one."""
-    line = " ".join(message.splitlines())
-    tqdm.write(f"{PROG} {command}: {kind}: {line}", file=sys.stderr)
+def check_pattern(pattern: str) -> None:
+    """CommandError unless `pattern` is an ECMAScript regular expression
+    the engine takes."""
+    error = pattern_error(pattern)
+    if error is not None:
+        raise CommandError(f"invalid pattern {pattern!r}: {error}")
 
 
 def cindex_and_headers(
@@ -157,51 +157,3 @@ def project_units(
             "parsed with the arguments after -- alone, in the current directory",
         )
     return Project(units, headers.missing)
-
-
-def run_units(
-    command: str,
-    project: Project,
-    pattern: str,
-    jobs: Optional[int],
-    on_result: Callable[[UnitResult], None],
-) -> Outcome:
-    """Scans the project's units, hands each good result to `on_result` and
-    reports each failed unit in one line; a progress bar on stderr when it
-    is a terminal."""
-    failed = 0
-    total = len(project.units)
-    bar = tqdm(total=total, unit="unit", file=sys.stderr, disable=not sys.stderr.isatty())
-    with bar, contextlib.closing(scan(project.units, pattern, jobs)) as results:
-        for result in results:
-            if result.error is None:
-                on_result(result)
-            else:
-                failed += 1
-                error = result.error
-                if project.headers_missing and "file not found" in error:
-                    error += ": " + project.headers_missing
-                report(command, "failed", error)
-                bar.set_postfix(failed=failed, refresh=False)
-            bar.update()
-    return Outcome(total, failed)
-
-
-def run_command(command: str, body: Callable[[], int]) -> int:
-    """Runs a command's body and turns its failures into one line on stderr
-    and an exit status: 1 for errors, 130 after Ctrl-C."""
-    try:
-        return body()
-    except CommandError as error:
-        report(command, "error", str(error))
-        return 1
-    except BrokenProcessPool:
-        report(command, "error", "a worker process ended unexpectedly")
-        return 1
-    except KeyboardInterrupt:
-        report(command, "error", "interrupted")
-        return INTERRUPTED
-    except BrokenPipeError:
-        # The reader has gone (`| head`); that is no error of ours.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        return 0

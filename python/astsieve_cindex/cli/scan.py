@@ -9,27 +9,21 @@ import sys
 from itertools import groupby
 from typing import Dict, Sequence
 
-from .options import (
-    PROG,
-    CommandError,
-    project_parser,
-    project_units,
-    run_command,
-    run_units,
-    split_compiler_arguments,
-)
-from ..patterns import pattern_error
+from .options import Commands, check_pattern, project_parser, project_units
+from .running import run_units
 from ..records import NodeRecord
 from ..scan import UnitResult
 
-__all__ = ["json_lines", "main"]
+__all__ = ["add_parser", "json_lines", "run"]
 
 COMMAND = "scan"
 
 
-def _parser() -> argparse.ArgumentParser:
+def add_parser(commands: Commands) -> None:
     parser = project_parser(
+        commands,
         COMMAND,
+        "every node of a project's units as JSON Lines",
         "[-p BUILD] [--pattern RE] [--jobs N] [--resource-dir DIR] [FILE ...]",
         "Parse the units of a compilation database (all, or those of the FILEs), or the FILEs "
         "alone, in worker processes, and write every node of accepted files as JSON Lines: one "
@@ -43,7 +37,6 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument(
         "--pattern", metavar="RE", default="", help="ECMAScript regular expression for headers"
     )
-    return parser
 
 
 def _node(record: NodeRecord) -> Dict[str, object]:
@@ -73,16 +66,8 @@ def _write(result: UnitResult) -> None:
     sys.stdout.flush()
 
 
-def main(argv: Sequence[str]) -> int:
-    own, compiler_arguments = split_compiler_arguments(argv)
-    arguments = _parser().parse_args(own)
-
-    def body() -> int:
-        error = pattern_error(arguments.pattern)
-        if error is not None:
-            raise CommandError(f"invalid pattern {arguments.pattern!r}: {error}")
-        project = project_units(COMMAND, arguments, arguments.files, compiler_arguments)
-        outcome = run_units(COMMAND, project, arguments.pattern, arguments.jobs, _write)
-        return 1 if outcome.failed else 0
-
-    return run_command(COMMAND, body)
+def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int:
+    check_pattern(arguments.pattern)
+    project = project_units(COMMAND, arguments, arguments.files, compiler_arguments)
+    outcome = run_units(COMMAND, project, arguments.pattern, arguments.jobs, _write)
+    return 1 if outcome.failed else 0

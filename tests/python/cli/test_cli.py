@@ -102,9 +102,19 @@ def test_json_and_text_match_a_cindex_walk(cindex, project, capsys, pattern):
     assert rows == per_line(document, lambda nodes: ", ".join(" ".join(n).strip() for n in nodes))
 
 
+def test_help_lists_the_commands_each_with_its_line(capsys):
+    with pytest.raises(SystemExit) as done:
+        main(["--help"])
+    assert done.value.code == 0
+    assert re.findall(r"^    (\w+) +\S", capsys.readouterr().out, re.M) == ["list", "scan", "changed"]
+
+
 def test_compiler_arguments_reach_libclang(project, capsys):
     assert main([str(project), "--", "-DEXTRA"]) == 0
-    assert "VAR_DECL extra" in capsys.readouterr().out
+    default = capsys.readouterr().out
+    assert "VAR_DECL extra" in default
+    assert main(["list", str(project), "--", "-DEXTRA"]) == 0
+    assert capsys.readouterr().out == default
     assert main([str(project)]) == 0
     assert "VAR_DECL extra" not in capsys.readouterr().out
 
