@@ -1,9 +1,7 @@
-"""An independent grouping for the companion's tests: a plain recursive walk
-over clang.cindex, with Python's re for the path pattern (the tests use only
-patterns that mean the same in ECMAScript)."""
+"""The oracle's grouping as the companion's tests compare it: each line's
+nodes as sorted keys, and the declarations a project command reports."""
 
-import re
-from collections import defaultdict
+from oracle import FileFilter, walk
 
 
 def node_key(cursor):
@@ -13,30 +11,8 @@ def node_key(cursor):
 
 def oracle_by_path_and_line(root, main_path, pattern="", include_root=False):
     """{path: {line: sorted node keys}} of the accepted nodes below `root`."""
-
-    def accepted(cursor):
-        file = cursor.location.file
-        if file is None:
-            return None
-        if file.name == main_path or (pattern and re.fullmatch(pattern, file.name)):
-            return file.name
-        return None
-
-    found = defaultdict(lambda: defaultdict(list))
-
-    def visit(cursor):
-        path = accepted(cursor)
-        if path is None:
-            return
-        found[path][cursor.location.line].append(node_key(cursor))
-        for child in cursor.get_children():
-            visit(child)
-
-    if include_root:
-        visit(root)
-    else:
-        for child in root.get_children():
-            visit(child)
+    roots = [root] if include_root else list(root.get_children())
+    found = walk(roots, FileFilter(pattern, main_path), node_key)
     return {
         path: {line: sorted(keys) for line, keys in lines.items()} for path, lines in found.items()
     }
@@ -49,13 +25,13 @@ def top_level_declarations(unit):
     """[(cursor, qualified name)] of the unit's top-level declarations, looking
     through namespaces and extern "C" blocks, macro definitions included."""
 
-    def walk(parent, prefix):
+    def declarations(parent, prefix):
         for child in parent.get_children():
             kind = child.kind
             if kind.name in CONTAINER_KINDS:
                 inner = prefix + child.spelling + "::" if kind.name == "NAMESPACE" else prefix
-                yield from walk(child, inner)
+                yield from declarations(child, inner)
             elif kind.is_declaration() or kind.name == "MACRO_DEFINITION":
                 yield child, prefix + child.spelling
 
-    return list(walk(unit.cursor, ""))
+    return list(declarations(unit.cursor, ""))

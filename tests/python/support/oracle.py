@@ -40,28 +40,30 @@ class FileFilter:
         return None
 
 
-def _walk(roots, file_filter):
-    # `roots` is a stack: its last entry is visited first.
+def walk(roots, file_filter, node=cursor_tuple):
+    """{path: {line: [node(cursor)]}} of the accepted cursors below and among
+    `roots`, a rejected cursor's subtree left out; `roots` is a stack, its
+    last entry visited first."""
     result = {}
     stack = list(roots)
     while stack:
-        node = stack.pop()
-        verdict = file_filter.classify(node)
+        cursor = stack.pop()
+        verdict = file_filter.classify(cursor)
         if verdict is None:
             continue
         path, line = verdict
-        result.setdefault(path, {}).setdefault(line, []).append(cursor_tuple(node))
-        stack.extend(reversed(list(node.get_children())))
+        result.setdefault(path, {}).setdefault(line, []).append(node(cursor))
+        stack.extend(reversed(list(cursor.get_children())))
     return result
 
 
 def get_path_to_lineno_to_nodes(unit, path_pattern, main_path):
     file_filter = FileFilter(path_pattern, main_path)
-    return _walk(list(unit.cursor.get_children()), file_filter)
+    return walk(list(unit.cursor.get_children()), file_filter)
 
 
 def update_path_lineno(cursor, path_pattern, main_path):
-    return _walk([cursor], FileFilter(path_pattern, main_path))
+    return walk([cursor], FileFilter(path_pattern, main_path))
 
 
 def get_path_to_nodes(cursor, path_pattern, main_path):
