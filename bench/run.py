@@ -38,6 +38,7 @@ from astsieve_cindex import cursor_tuple, translation_unit_handle
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import cindex_walk  # noqa: E402
+from chart import bar_chart  # noqa: E402
 from walk_probe import CHILDREN_WALK, SUBTREE_WALK, UNIT_WALK, WalkProbe  # noqa: E402
 
 UNITS = Path(__file__).resolve().parent / "units"
@@ -283,32 +284,17 @@ def print_tables(rows: list, memory: dict) -> None:
 
 
 def write_chart(rows: list, case_titles: dict, path: Path) -> None:
-    import matplotlib
-
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
-
-    figure, axes = plt.subplots(figsize=(12, 5.5))
-    width = 0.8 / len(METHODS)
-    for index, method in enumerate(METHODS):
-        values = [row.ns[method] / max(row.visited, 1) for row in rows]
-        positions = [i + (index - (len(METHODS) - 1) / 2) * width for i in range(len(rows))]
-        axes.bar(positions, values, width, label=method)
-    axes.set_yscale("log")
-    axes.set_ylim(top=max(max(row.ns.values()) / max(row.visited, 1) for row in rows) * 5)
-    axes.set_ylabel("ns per visited node (log scale)")
-    axes.set_xticks(range(len(rows)))
-    axes.set_xticklabels([f"({row.case}) {row.query}" for row in rows], rotation=30, ha="right",
-                         fontsize=8)
-    axes.set_title("astsieve and astsieve_cindex against the clang.cindex walk and "
-                   "libclang's floor\n"
-                   + "; ".join(f"({key}) {title}" for key, title in case_titles.items()),
-                   fontsize=9)
-    axes.legend(ncol=len(METHODS), loc="upper center", fontsize=8)
-    figure.tight_layout()
-    path.parent.mkdir(parents=True, exist_ok=True)
-    figure.savefig(path, dpi=110)
-    print(f"\nchart: {path}")
+    print()
+    bar_chart(
+        [f"({row.case}) {row.query}" for row in rows],
+        {method: [row.ns[method] / max(row.visited, 1) for row in rows] for method in METHODS},
+        path,
+        ylabel="ns per visited node (log scale)",
+        title="astsieve and astsieve_cindex against the clang.cindex walk and libclang's floor\n"
+        + "; ".join(f"({key}) {title}" for key, title in case_titles.items()),
+        size=(12, 5.5),
+        label_rotation=30,
+    )
 
 
 def main() -> None:

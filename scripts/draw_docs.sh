@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Draws the pictures of the documentation from their sources, to be committed
+# beside them:
+#  - docs/dataflow.png from docs/dataflow.dot, with Graphviz's dot (Debian:
+#    apt-get install graphviz);
+#  - docs/whole_unit.png, the README's chart, from the table of
+#    docs/benchmarks.md (scripts/whole_unit_chart.py), with the matplotlib of
+#    bench/requirements.txt in an environment of its own, build/docs/venv.
+# docs/walks.png is drawn by the benchmarks themselves (scripts/bench.sh).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if ! command -v dot >/dev/null; then
+  echo "draw_docs: Graphviz's dot is missing; on Debian: apt-get install graphviz" >&2
+  exit 1
+fi
+dot -Tpng -Gdpi=96 docs/dataflow.dot -o docs/dataflow.png
+echo "picture: docs/dataflow.png"
+
+venv=build/docs/venv
+if [ ! -x "$venv/bin/python" ]; then
+  "${PYTHON:-python3}" -m venv "$venv"
+fi
+pip=("$venv/bin/python" -m pip --disable-pip-version-check)
+"${pip[@]}" install -q -r deps/requirements-pip.txt
+"${pip[@]}" install -q -r bench/requirements.txt
+"$venv/bin/python" scripts/whole_unit_chart.py
