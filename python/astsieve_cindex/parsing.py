@@ -2,8 +2,9 @@
 
 from __future__ import annotations
 
+import contextlib
 from types import ModuleType
-from typing import Optional, Sequence
+from typing import Iterator, Optional, Sequence
 
 from clang.cindex import Diagnostic, TranslationUnit
 
@@ -24,6 +25,23 @@ def _diagnostic_text(diagnostic: Diagnostic) -> str:
     return f"{where}{severity}: {diagnostic.spelling}"
 
 
+@contextlib.contextmanager
+def _arguments_as_given(cindex: ModuleType, arguments: Sequence[str]) -> Iterator[None]:
+    # Some bindings (libclang-ng) add `-isystem` with their own libc++ headers
+    # to any arguments without an -isystem, which breaks units built against
+    # libstdc++ (<cmath> then lacks std::abs). A unit reaches libclang with
+    # its own arguments; only one that asks for libc++ gets those headers.
+    config = cindex.Config
+    if getattr(config, "libcxx_dir", None) is None or "-stdlib=libc++" in arguments:
+        yield
+        return
+    kept, config.libcxx_dir = config.libcxx_dir, None
+    try:
+        yield
+    finally:
+        config.libcxx_dir = kept
+
+
 def parse_file(
     cindex: ModuleType,
     path: str,
@@ -36,7 +54,8 @@ def parse_file(
     are missing, when there is one."""
     options = cindex.TranslationUnit.PARSE_DETAILED_PROCESSING_RECORD
     try:
-        unit = cindex.Index.create().parse(path, args=list(arguments), options=options)
+        with _arguments_as_given(cindex, arguments):
+            unit = cindex.Index.create().parse(path, args=list(arguments), options=options)
     except cindex.TranslationUnitLoadError:
         hint = ", check the compiler arguments" if arguments else ""
         raise ParseError(f"cannot parse {path}: libclang made no translation unit{hint}") from None

@@ -10,6 +10,7 @@ import pytest
 import astsieve
 from astsieve_cindex import resource_dir
 from astsieve_cindex.cli import EXAMPLE_FILE, main
+from astsieve_cindex.parsing import parse_file
 from astsieve_cindex.resource_dir import (
     finds_builtin_headers,
     is_resource_dir,
@@ -117,6 +118,22 @@ def test_compiler_arguments_reach_libclang(project, capsys):
     assert capsys.readouterr().out == default
     assert main([str(project)]) == 0
     assert "VAR_DECL extra" not in capsys.readouterr().out
+
+
+def test_units_reach_libclang_with_their_own_arguments(cindex, builtin_include_args, tmp_path):
+    # Bindings that add their own libc++ headers to arguments without an
+    # -isystem (libclang-ng) would break this libstdc++ unit: <cmath> would
+    # lack std::abs. Builtin headers come through -resource-dir, so that the
+    # arguments hold no -isystem of ours either.
+    source = tmp_path / "uses_cmath.cpp"
+    source.write_text("#include <cmath>\ndouble magnitude(double x) { return std::abs(x); }\n")
+    arguments = ["-x", "c++", "-std=c++17"]
+    if builtin_include_args:
+        include = builtin_include_args[builtin_include_args.index("-isystem") + 1]
+        arguments += ["-resource-dir", os.path.dirname(include)]
+    unit = parse_file(cindex, str(source), arguments)
+    functions = [c for c in unit.cursor.get_children() if c.kind == cindex.CursorKind.FUNCTION_DECL]
+    assert [str(c.location.file) for c in functions if c.spelling == "magnitude"] == [str(source)]
 
 
 def test_bad_input_gives_one_error_line_and_no_output(project, tmp_path):
