@@ -19,6 +19,10 @@ Functions find_loaded();
 // A number that changes whenever the process loads another object, so that a
 // libclang loaded after binding is noticed.
 std::uint64_t loaded_objects_generation() noexcept;
+// The address of the function `symbol` in the libclang file that
+// find_loaded() has bound, for callers that need more of libclang than the
+// engine's table; nullptr when that file lacks it or none is bound yet.
+void* find_in_bound(const char* symbol) noexcept;
 
 // Calls `bind(symbol_name, slot)` for each function of `table`.
 template <typename Bind>

@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <link.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdlib>
 #include <exception>
@@ -21,6 +22,9 @@ namespace {
 
 // Every libclang defines it, and its address tells which file does.
 constexpr const char* kProbe = "clang_visitChildren";
+
+// The handle of the file find_loaded() bound; it is never closed.
+std::atomic<void*> bound_file{nullptr};
 
 struct Closer {
   void operator()(void* handle) const noexcept { dlclose(handle); }
@@ -126,7 +130,11 @@ Functions find_loaded() {
   });
   // Handles and cursors point into this file for as long as the process
   // holds them: it stays loaded.
-  libclang.handle.release();
+  void* kept = libclang.handle.release();
+  void* none = nullptr;
+  if (!bound_file.compare_exchange_strong(none, kept)) {
+    dlclose(kept);  // a later look found the same file, already kept
+  }
   return table;
 }
 
@@ -134,6 +142,11 @@ std::uint64_t loaded_objects_generation() noexcept {
   std::uint64_t adds = 0;
   dl_iterate_phdr(read_adds, &adds);
   return adds;
+}
+
+void* find_in_bound(const char* symbol) noexcept {
+  void* file = bound_file.load();
+  return file != nullptr ? dlsym(file, symbol) : nullptr;
 }
 
 }  // namespace astsieve::libclang

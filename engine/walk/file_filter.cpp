@@ -41,8 +41,10 @@ void FileFilter::classify(const libclang::Cursor& cursor, FileVerdict& verdict) 
   const libclang::SourceLocation location = api.getCursorLocation(cursor);
   libclang::File file = nullptr;
   unsigned line = 0;
-  api.getInstantiationLocation(location, &file, &line, nullptr, nullptr);
+  unsigned column = 0;
+  api.getInstantiationLocation(location, &file, &line, &column, nullptr);
   verdict.line = 0;
+  verdict.column = column;
   if (file == nullptr || !copy_file_name(api, file, verdict.path)) {
     verdict.kind = FileVerdict::NoFile;
     return;

@@ -17,6 +17,7 @@ struct FileVerdict {
   Kind kind = NoFile;
   std::string path;       // the file name as libclang reports it (Accepted only)
   std::int64_t line = 0;  // expansion line, zero-extended (Accepted only)
+  unsigned column = 0;    // expansion column (Accepted only)
 };
 
 class FileFilter {

@@ -5,6 +5,7 @@
 #include "file_filter.h"
 #include "grouping.h"
 #include "last_entry.h"
+#include "unit_walk.h"
 
 namespace astsieve {
 namespace {
@@ -14,16 +15,13 @@ namespace {
 // regrowths of a line's list and the copies of its records they make.
 constexpr std::size_t kFirstLineCapacity = 4;
 
-// Pops nodes until the stack is empty. An accepted node is appended under its
-// file and line, then its children are pushed so that the first child is
-// popped next. Dropped nodes are never expanded. One verdict and one child
-// array serve every node.
-void walk(std::vector<libclang::Cursor>& stack, FileFilter& filter, PathToLinenoToNodes& result) {
+// Pops nodes until the stack is empty. An accepted node goes to the sink,
+// then its children are pushed so that the first child is popped next.
+// Dropped nodes are never expanded. One verdict and one child array serve
+// every node.
+void walk(std::vector<libclang::Cursor>& stack, FileFilter& filter, NodeSink& sink) {
   FileVerdict verdict;
   std::vector<libclang::Cursor> children;
-  LastEntry<PathToLinenoToNodes> last_path;
-  LastEntry<LinenoToNodes> last_line;  // within `*lines_of_last_path`
-  const LinenoToNodes* lines_of_last_path = nullptr;
   while (!stack.empty()) {
     const libclang::Cursor node = stack.back();
     stack.pop_back();
@@ -31,29 +29,42 @@ void walk(std::vector<libclang::Cursor>& stack, FileFilter& filter, PathToLineno
     if (verdict.kind != FileVerdict::Accepted) {
       continue;
     }
-    LinenoToNodes& lines = last_path.get(result, verdict.path);
-    if (&lines != lines_of_last_path) {
-      last_line.forget();
-      lines_of_last_path = &lines;
-    }
-    NodeList& nodes = last_line.get(lines, verdict.line);
-    if (nodes.capacity() == 0) {
-      nodes.reserve(kFirstLineCapacity);
-    }
-    nodes.push_back(to_cursor_tuple(node));
+    sink.take(node, verdict);
     collect_children(node, children);
     stack.insert(stack.end(), children.rbegin(), children.rend());
   }
 }
 
+// Appends each node under its file and line.
+class Grouping final : public NodeSink {
+ public:
+  explicit Grouping(PathToLinenoToNodes& result) : result_(result) {}
+
+  void take(const libclang::Cursor& node, const FileVerdict& verdict) override {
+    LinenoToNodes& lines = last_path_.get(result_, verdict.path);
+    if (&lines != lines_of_last_path_) {
+      last_line_.forget();
+      lines_of_last_path_ = &lines;
+    }
+    NodeList& nodes = last_line_.get(lines, verdict.line);
+    if (nodes.capacity() == 0) {
+      nodes.reserve(kFirstLineCapacity);
+    }
+    nodes.push_back(to_cursor_tuple(node));
+  }
+
+ private:
+  PathToLinenoToNodes& result_;
+  LastEntry<PathToLinenoToNodes> last_path_;
+  LastEntry<LinenoToNodes> last_line_;  // within `*lines_of_last_path_`
+  const LinenoToNodes* lines_of_last_path_ = nullptr;
+};
+
 }  // namespace
 
-PathToLinenoToNodes get_path_to_lineno_to_nodes(std::uint64_t translation_unit,
-                                                std::string path_pattern, std::string main_path) {
-  FileFilter filter(path_pattern, std::move(main_path));
-  PathToLinenoToNodes result;
+void walk_unit(std::uint64_t translation_unit, FileFilter& filter, NodeSink& sink) {
   if (translation_unit == 0) {
-    return result;
+    return;
   }
   const libclang::Functions& api = libclang::functions_for_query();
   const auto unit =
@@ -61,7 +72,15 @@ PathToLinenoToNodes get_path_to_lineno_to_nodes(std::uint64_t translation_unit,
   // Top-level children are pushed in visiting order, so the last is walked
   // first.
   std::vector<libclang::Cursor> stack = collect_children(api.getTranslationUnitCursor(unit));
-  walk(stack, filter, result);
+  walk(stack, filter, sink);
+}
+
+PathToLinenoToNodes get_path_to_lineno_to_nodes(std::uint64_t translation_unit,
+                                                std::string path_pattern, std::string main_path) {
+  FileFilter filter(path_pattern, std::move(main_path));
+  PathToLinenoToNodes result;
+  Grouping grouping(result);
+  walk_unit(translation_unit, filter, grouping);
   return result;
 }
 
@@ -71,7 +90,8 @@ PathToLinenoToNodes update_path_lineno(CursorTuple cursor, std::string path_patt
   PathToLinenoToNodes result;
   libclang::functions_for_query();
   std::vector<libclang::Cursor> stack{from_cursor_tuple(cursor)};
-  walk(stack, filter, result);
+  Grouping grouping(result);
+  walk(stack, filter, grouping);
   return result;
 }
 

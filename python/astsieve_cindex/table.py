@@ -2,19 +2,44 @@
 its nodes, each declaration held once and referred to by index.
 
 This is the form the workers make and the writers read; `records_of` and
-`table_of` turn it into the row form of records.NodeRecord and back.
+`table_of` turn it into the row form, NodeRecord (records.py names it too),
+and back.
 """
 
 from __future__ import annotations
 
 from typing import Dict, List, NamedTuple, Optional, Sequence, Tuple
 
-from .records import Declaration, NodeRecord
-
-__all__ = ["NO_DECLARATION", "TableDeclaration", "TableNode", "UnitTable", "records_of", "table_of"]
+__all__ = [
+    "NO_DECLARATION",
+    "Declaration",
+    "NodeRecord",
+    "TableDeclaration",
+    "TableNode",
+    "UnitTable",
+    "records_of",
+    "table_of",
+]
 
 # The declaration index of a node that lies in no top-level declaration.
 NO_DECLARATION = -1
+
+
+class Declaration(NamedTuple):
+    kind: str
+    name: str
+    file: str
+    first_line: int
+    last_line: int
+
+
+class NodeRecord(NamedTuple):
+    file: str
+    line: int
+    column: int
+    kind: str
+    spelling: str
+    declaration: Optional[Declaration]
 
 
 class TableDeclaration(NamedTuple):

@@ -6,7 +6,8 @@
 // unit_lines(handle, unit, pattern, main_path), subtree_lines(node, pattern,
 // main_path) and children_by_path(node, pattern, main_path) take the
 // companion's arguments as its public functions do (main_path None: the
-// unit's main file). Python's cyclic collector is paused during each call
+// unit's main file). bind_records(...) comes before unit_table(handle, unit,
+// pattern), the records of a unit (records.h). Python's cyclic collector is paused during each call
 // and restored on every exit.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
@@ -14,10 +15,12 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 #include "arguments.h"
 #include "cursor_list.h"
 #include "packing.h"
+#include "records.h"
 #include "walk/grouping.h"
 
 namespace astsieve_cindex {
@@ -82,7 +85,12 @@ PyObject* run(const char* name, PyObject* const* args, Py_ssize_t nargs, Py_ssiz
     Ref unit;
     const auto query = parse(args, unit);
     check_libclang();
-    return pack(query(), unit.get());
+    auto result = query();
+    if constexpr (std::is_same_v<decltype(result), PyObject*>) {
+      return result;
+    } else {
+      return pack(result, unit.get());
+    }
   } catch (...) {
     set_python_error();
     return nullptr;
@@ -98,6 +106,17 @@ PyObject* unit_lines(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     std::string main_path = main_path_argument(arguments[3], unit.get());
     return [handle, pattern = std::move(pattern), main_path = std::move(main_path)] {
       return astsieve::get_path_to_lineno_to_nodes(handle, pattern, main_path);
+    };
+  });
+}
+
+PyObject* unit_table(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  return run("unit_table", args, nargs, 3, [](PyObject* const* arguments, Ref& unit) {
+    const std::uint64_t handle = handle_argument(arguments[0]);
+    Py_INCREF(arguments[1]);
+    unit = Ref(arguments[1]);
+    return [handle, owner = unit.get(), pattern = pattern_argument(arguments[2])] {
+      return astsieve_cindex::unit_table(handle, owner, pattern);
     };
   });
 }
@@ -163,6 +182,11 @@ PyMethodDef functions[] = {
      "made before the first query."},
     {"unit_lines", fast<unit_lines>(), METH_FASTCALL,
      "unit_lines(handle, unit, pattern, main_path): get_path_to_lineno_to_nodes."},
+    {"bind_records", bind_records, METH_VARARGS,
+     "bind_records(kind_names, TableNode, TableDeclaration): clang.cindex's kind names by id, "
+     "and the types of a unit table's rows."},
+    {"unit_table", fast<unit_table>(), METH_FASTCALL,
+     "unit_table(handle, unit, pattern): (files, declarations, nodes) of records.unit_table."},
     {"subtree_lines", fast<subtree_lines>(), METH_FASTCALL,
      "subtree_lines(node, pattern, main_path): update_path_lineno."},
     {"children_by_path", fast<children_by_path>(), METH_FASTCALL,

@@ -1,0 +1,137 @@
+"""Plain records of a parsed unit: every node in accepted files with the
+top-level declaration it lies in, as picklable tuples of str and int.
+
+Namespaces and `extern "C"` blocks hold declarations rather than being
+one: the declarations inside them count as top-level, named with the
+namespaces around them (`geometry::area`). A node belongs to the top-level
+declaration whose extent holds its position; nodes outside every declaration
+(namespace lines, inclusions, macros used between declarations) belong to
+none.
+"""
+
+from __future__ import annotations
+
+import bisect
+import ctypes
+import itertools
+import os
+from typing import Dict, List, NamedTuple, Optional, Tuple
+
+from clang.cindex import Cursor, CursorKind, TranslationUnit, conf
+
+from astsieve_cindex.listing import kind_name
+from astsieve_cindex.queries import get_path_to_lineno_to_nodes, get_path_to_nodes
+from astsieve_cindex.table import Declaration, NodeRecord
+
+__all__ = ["unit_records"]
+
+# libclang 14 reports `extern "C" {...}` as an unexposed declaration.
+_CONTAINERS = (CursorKind.NAMESPACE, CursorKind.LINKAGE_SPEC, CursorKind.UNEXPOSED_DECL)
+_ANONYMOUS_NAMESPACE = "(anonymous namespace)"
+
+
+Position = Tuple[int, int]
+
+
+class _Extent(NamedTuple):
+    start: Position
+    end: Position
+    declaration: Declaration
+
+
+def _is_declaration(cursor: Cursor) -> bool:
+    kind = cursor.kind
+    return kind == CursorKind.MACRO_DEFINITION or (
+        kind.is_declaration() and kind not in _CONTAINERS
+    )
+
+
+def _collect(
+    root: Cursor, pattern: str, main_path: str, prefix: str, into: Dict[str, List[_Extent]]
+) -> None:
+    for path, cursors in get_path_to_nodes(root, pattern, main_path).items():
+        for cursor in cursors:
+            if cursor.kind in _CONTAINERS:
+                name = cursor.spelling or _ANONYMOUS_NAMESPACE
+                inner = prefix + name + "::" if cursor.kind == CursorKind.NAMESPACE else prefix
+                _collect(cursor, pattern, main_path, inner, into)
+            elif _is_declaration(cursor):
+                start, end = cursor.extent.start, cursor.extent.end
+                declaration = Declaration(
+                    kind_name(cursor), prefix + cursor.spelling, path, start.line, end.line
+                )
+                extent = _Extent((start.line, start.column), (end.line, end.column), declaration)
+                into.setdefault(path, []).append(extent)
+
+
+class _Columns:
+    """The expansion column of a cursor's location: what cursor.location.column
+    gives, without the file, line and offset clang.cindex fetches and wraps
+    as well, which cost most of the grouping of a large unit."""
+
+    def __init__(self) -> None:
+        self._location = conf.lib.clang_getCursorLocation
+        self._expansion = conf.lib.clang_getInstantiationLocation
+        self._column = ctypes.c_uint()
+        self._out = ctypes.byref(self._column)
+
+    def __call__(self, cursor: Cursor) -> int:
+        # libclang leaves out-parameters given as NULL alone.
+        self._expansion(self._location(cursor), None, None, self._out, None)
+        return self._column.value
+
+
+class _Lookup:
+    """The top-level declaration at a position of a file: of those whose
+    extent holds it, the one that starts last. Extents may overlap
+    (`struct s {...} value;`, a `#define` inside a function)."""
+
+    def __init__(self, extents: Dict[str, List[_Extent]]) -> None:
+        self._extents = {path: sorted(found) for path, found in extents.items()}
+        self._starts = {path: [e.start for e in found] for path, found in self._extents.items()}
+        # The furthest end among an extent and those before it: no extent
+        # before one whose reach ends ahead of a position can hold it.
+        self._reach = {
+            path: list(itertools.accumulate((e.end for e in found), max))
+            for path, found in self._extents.items()
+        }
+
+    def at(self, path: str, position: Position) -> Optional[Declaration]:
+        if path not in self._extents:
+            return None
+        extents, reach = self._extents[path], self._reach[path]
+        index = bisect.bisect_right(self._starts[path], position) - 1
+        while index >= 0 and reach[index] >= position:
+            if extents[index].end >= position:
+                return extents[index].declaration
+            index -= 1
+        return None
+
+
+def unit_records(unit: TranslationUnit, pattern: str = "", directory: str = "") -> List[NodeRecord]:
+    """Every node of `unit` in an accepted file (the main file, and files
+    whose whole path matches `pattern`): main file first, then by path,
+    line and column. Paths libclang gives relative (to the working
+    directory of the parse) are made relative to `directory`."""
+    main_path = unit.spelling
+    extents: Dict[str, List[_Extent]] = {}
+    _collect(unit.cursor, pattern, main_path, "", extents)
+    for path, in_file in extents.items():
+        file = os.path.join(directory, path)
+        in_file[:] = [e._replace(declaration=e.declaration._replace(file=file)) for e in in_file]
+    lookup, column_of = _Lookup(extents), _Columns()
+    grouped = get_path_to_lineno_to_nodes(unit, pattern, main_path)
+    records = []
+    for path in sorted(grouped, key=lambda path: (path != main_path, path)):
+        lines, file = grouped[path], os.path.join(directory, path)
+        for line in sorted(lines):
+            found = []
+            for cursor in lines[line]:
+                column = column_of(cursor)
+                declaration = lookup.at(path, (line, column))
+                found.append(
+                    NodeRecord(file, line, column, kind_name(cursor), cursor.spelling, declaration)
+                )
+            found.sort(key=lambda record: record.column)  # stable: parents first
+            records.extend(found)
+    return records
