@@ -2,9 +2,23 @@
 # internals; CursorList is public as astsieve_cindex.CursorList.
 
 import os
-from typing import Any, Callable, ClassVar, Dict, Iterator, List, Sequence, Type, Union, overload
+from typing import (
+    Any,
+    Callable,
+    ClassVar,
+    Dict,
+    Iterator,
+    List,
+    Sequence,
+    Tuple,
+    Type,
+    Union,
+    overload,
+)
 
 from clang.cindex import Cursor, TranslationUnit
+
+from astsieve_cindex.table import TableDeclaration, TableNode
 
 class CursorList(Sequence[Cursor]):
     """A read-only list of clang.cindex.Cursor objects in a query result."""
@@ -35,3 +49,12 @@ def subtree_lines(
 def children_by_path(
     node: Union[Cursor, TranslationUnit], pattern: _Text, main_path: _MainPath, /
 ) -> Dict[str, CursorList]: ...
+def bind_records(
+    kind_names: Dict[int, str],
+    node_type: Type[TableNode],
+    declaration_type: Type[TableDeclaration],
+    /,
+) -> None: ...
+def unit_table(
+    handle: int, unit: TranslationUnit, pattern: _Text, /
+) -> Tuple[Tuple[str, ...], List[TableDeclaration], List[TableNode]]: ...

@@ -217,8 +217,8 @@ class RowSink final : public astsieve::NodeSink {
 struct Extent {
   Position start;
   Position end;
-  PyObject* kind;  // borrowed from the kind names
-  PyObject* name;  // owned by Extents
+  PyObject* kind;    // borrowed from the kind names
+  PyObject* name;    // owned by Extents
   Py_ssize_t index;  // in the table's declarations once a node lies in it, else -1
 };
 
@@ -314,7 +314,8 @@ void add_declaration(const lc::Cursor& cursor, Collection& collection, const std
   std::string name = prefix;
   with_text(api.getCursorSpelling(cursor),
             [&name](const char* text, std::size_t size) { name.append(text, size); });
-  collection.extents.add(static_cast<std::size_t>(file), expansion_position(api.getRangeStart(range)),
+  collection.extents.add(static_cast<std::size_t>(file),
+                         expansion_position(api.getRangeStart(range)),
                          expansion_position(api.getRangeEnd(range)), kind_name(cursor.kind),
                          Ref(decoded(name.data(), name.size())));
 }
@@ -469,8 +470,8 @@ PyObject* bind_records(PyObject*, PyObject* args) {
   PyObject* names = nullptr;
   PyObject* node_type = nullptr;
   PyObject* declaration_type = nullptr;
-  if (!PyArg_ParseTuple(args, "O!O!O!:bind_records", &PyDict_Type, &names, &PyType_Type,
-                        &node_type, &PyType_Type, &declaration_type)) {
+  if (!PyArg_ParseTuple(args, "O!O!O!:bind_records", &PyDict_Type, &names, &PyType_Type, &node_type,
+                        &PyType_Type, &declaration_type)) {
     return nullptr;
   }
   for (PyObject* type : {node_type, declaration_type}) {
@@ -564,11 +565,11 @@ PyObject* unit_table(std::uint64_t handle, PyObject* unit, const std::string& pa
     Extent* owner = extents.at(row.file, {row.line, row.column});
     const Py_ssize_t declaration = owner != nullptr ? declarations.index_of(*owner, file) : -1;
     column = Ref(checked(PyLong_FromLongLong(row.column)));
-    PyList_SET_ITEM(nodes.get(), static_cast<Py_ssize_t>(i),
-                    named_tuple(record_types().node_type,
-                                {file_number.of(file), line_number.of(row.line), column.get(),
-                                 kind_name(row.kind), row.spelling,
-                                 declaration_number.of(declaration)}));
+    PyList_SET_ITEM(
+        nodes.get(), static_cast<Py_ssize_t>(i),
+        named_tuple(record_types().node_type,
+                    {file_number.of(file), line_number.of(row.line), column.get(),
+                     kind_name(row.kind), row.spelling, declaration_number.of(declaration)}));
   }
   const Ref file_names(order.files());
   const Ref declaration_list(declarations.list());
