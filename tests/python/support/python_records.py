@@ -1,13 +1,7 @@
-"""Plain records of a parsed unit: every node in accepted files with the
-top-level declaration it lies in, as picklable tuples of str and int.
-
-Namespaces and `extern "C"` blocks hold declarations rather than being
-one: the declarations inside them count as top-level, named with the
-namespaces around them (`geometry::area`). A node belongs to the top-level
-declaration whose extent holds its position; nodes outside every declaration
-(namespace lines, inclusions, macros used between declarations) belong to
-none.
-"""
+"""The companion's records made in Python over clang.cindex, as the
+companion made them before its helper did: one clang.cindex call per node
+for kind, spelling and column. The reference of the records' differential
+test and of bench/records.py; the same rules as astsieve_cindex.records."""
 
 from __future__ import annotations
 
