@@ -30,9 +30,9 @@ def _loaded_cindex() -> Tuple[ModuleType, str]:
     # engine's lookup checks that it is the one libclang file loaded. A
     # library that is no libclang may lack it.
     function = getattr(library, "clang_getTranslationUnitCursor", None)
-    address = ctypes.cast(function, ctypes.c_void_p).value
+    address = 0 if function is None else ctypes.cast(function, ctypes.c_void_p).value or 0
     try:
-        file = _native.libclang_file(address or 0)
+        file = _native.libclang_file(address)
     except RuntimeError as error:  # two different files, as the engine words it
         raise LibclangMismatchError(str(error)) from None
     if file is None:

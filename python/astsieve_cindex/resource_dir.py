@@ -154,6 +154,7 @@ class BuiltinHeaders(NamedTuple):
 
 
 def _library_file() -> Optional[str]:
+    # Only named in the messages: when it cannot be told, they say so.
     try:
         return libclang_file()
     except LibclangMismatchError:
