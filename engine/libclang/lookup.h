@@ -5,12 +5,13 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "api.h"
 
 namespace astsieve::libclang {
 
-// Implemented once per platform (libclang_lookup_<platform>.cpp).
+// Implemented once per platform (lookup_<platform>.cpp).
 //
 // Binds a table to the one libclang file loaded in the process and keeps
 // that file loaded for the rest of the process. Throws std::runtime_error
@@ -23,6 +24,12 @@ std::uint64_t loaded_objects_generation() noexcept;
 // find_loaded() has bound, for callers that need more of libclang than the
 // engine's table; nullptr when that file lacks it or none is bound yet.
 void* find_in_bound(const char* symbol) noexcept;
+// The real paths of the libclang files loaded in the process, sorted, each
+// once: the files that define libclang's functions themselves.
+std::vector<std::string> loaded_libclang_files();
+// The real path of the loaded file whose code or data holds `address`; empty
+// when none does.
+std::string file_defining(const void* address);
 
 // Calls `bind(symbol_name, slot)` for each function of `table`.
 template <typename Bind>
@@ -48,6 +55,19 @@ inline std::runtime_error two_files_error(const std::string& first, const std::s
                             first + " and " + second +
                             ": handles and cursors of one mean nothing to the other, so load only "
                             "one of them");
+}
+
+// The real path of the libclang file loaded in the process that holds
+// `address` (a libclang function, as a caller sees it), when it is the only
+// libclang file loaded; empty when no loaded libclang file holds it. Throws
+// two_files_error when two different files are loaded.
+inline std::string sole_libclang_file_holding(const void* address) {
+  const std::vector<std::string> files = loaded_libclang_files();
+  if (files.size() > 1) {
+    throw two_files_error(files[0], files[1]);
+  }
+  std::string file = file_defining(address);
+  return !files.empty() && file == files.front() ? file : std::string();
 }
 
 inline std::runtime_error missing_function_error(const std::string& file, const char* function) {

@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <link.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
@@ -80,18 +81,15 @@ std::optional<Libclang> as_libclang(const std::string& name) {
     return std::nullopt;
   }
   void* probe = dlsym(handle.get(), kProbe);
-  Dl_info defined_in{};
-  if (probe == nullptr || dladdr(probe, &defined_in) == 0 || defined_in.dli_fname == nullptr) {
-    return std::nullopt;
-  }
-  std::string file = real_path(defined_in.dli_fname);
-  if (file != real_path(name.c_str())) {
+  std::string file = probe == nullptr ? std::string() : file_defining(probe);
+  if (file.empty() || file != real_path(name.c_str())) {
     return std::nullopt;
   }
   return Libclang{std::move(file), std::move(handle)};
 }
 
-std::vector<Libclang> loaded_libclang_files() {
+// In the order the loader lists them.
+std::vector<Libclang> loaded_libclangs() {
   std::vector<Libclang> found;
   for (const std::string& name : loaded_object_names()) {
     if (std::optional<Libclang> libclang = as_libclang(name)) {
@@ -111,8 +109,27 @@ int read_adds(dl_phdr_info* info, std::size_t size, void* data) {
 
 }  // namespace
 
+std::string file_defining(const void* address) {
+  Dl_info defined_in{};
+  if (dladdr(address, &defined_in) == 0 || defined_in.dli_fname == nullptr ||
+      defined_in.dli_fname[0] == '\0') {
+    return std::string();
+  }
+  return real_path(defined_in.dli_fname);
+}
+
+std::vector<std::string> loaded_libclang_files() {
+  std::vector<std::string> files;
+  for (Libclang& libclang : loaded_libclangs()) {
+    files.push_back(std::move(libclang.file));
+  }
+  std::sort(files.begin(), files.end());
+  files.erase(std::unique(files.begin(), files.end()), files.end());
+  return files;
+}
+
 Functions find_loaded() {
-  std::vector<Libclang> found = loaded_libclang_files();
+  std::vector<Libclang> found = loaded_libclangs();
   if (found.empty()) {
     throw none_loaded_error();
   }

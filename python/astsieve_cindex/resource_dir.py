@@ -18,14 +18,13 @@ itself, so it matches whatever its name.
 
 from __future__ import annotations
 
-import ctypes
 import glob
 import os
 import re
 from types import ModuleType
-from typing import Any, List, NamedTuple, Optional, Sequence, Tuple
+from typing import List, NamedTuple, Optional, Sequence, Tuple
 
-from .loading import library_file_of
+from .loading import LibclangMismatchError, libclang_file
 
 __all__ = [
     "SEARCH_PATTERNS",
@@ -55,28 +54,16 @@ _VERSION = re.compile(r"version (\d+(?:\.\d+)*)")
 _VERSION_NAME = re.compile(r"\d+(?:\.\d+)*")
 
 
-class _CXString(ctypes.Structure):
-    _fields_ = [("data", ctypes.c_void_p), ("private_flags", ctypes.c_uint)]
-
-
-def _function(library: ctypes.CDLL, name: str, prototype: Any) -> Any:
-    # A prototype of our own over the library's address, so that whatever
-    # clang.cindex declared for the same name stays as it is.
-    address = ctypes.cast(getattr(library, name), ctypes.c_void_p).value
-    return prototype(address)
-
-
 def libclang_version(cindex: ModuleType) -> str:
     """The version text of the loaded libclang, e.g. "clang version 18.1.1"."""
-    library = cindex.conf.lib
-    get_version = _function(library, "clang_getClangVersion", ctypes.CFUNCTYPE(_CXString))
-    get_text = _function(library, "clang_getCString", ctypes.CFUNCTYPE(ctypes.c_char_p, _CXString))
-    dispose = _function(library, "clang_disposeString", ctypes.CFUNCTYPE(None, _CXString))
-    text = get_version()
-    try:
-        return (get_text(text) or b"").decode("utf-8", "replace")
-    finally:
-        dispose(text)
+    # clang.cindex registers no clang_getClangVersion: a function object of
+    # its own (indexing, unlike the attribute, makes a new one) takes
+    # clang.cindex's CXString and its conversion to text, which disposes of
+    # the string.
+    get_version = cindex.conf.lib["clang_getClangVersion"]
+    get_version.restype = cindex._CXString
+    get_version.errcheck = cindex._CXString.from_result
+    return str(get_version() or "")
 
 
 def version_numbers(text: str) -> Tuple[int, ...]:
@@ -166,6 +153,14 @@ class BuiltinHeaders(NamedTuple):
     missing: Optional[str]
 
 
+def _library_file() -> Optional[str]:
+    # Only named in the messages: when it cannot be told, they say so.
+    try:
+        return libclang_file()
+    except LibclangMismatchError:
+        return None
+
+
 def _option_missing(resource_dir: str) -> str:
     return f"--resource-dir {resource_dir}: no clang builtin headers there (include/{PROBE_HEADER})"
 
@@ -189,7 +184,7 @@ def builtin_headers(
         return BuiltinHeaders(arguments, None, None)
     text = libclang_version(cindex)
     version = version_numbers(text)
-    library_file = library_file_of(cindex.conf.lib)
+    library_file = _library_file()
     named = ".".join(map(str, version)) if version else repr(text)
     described = f"libclang {named} ({library_file or 'file unknown'})"
     chosen = "-resource-dir" in arguments

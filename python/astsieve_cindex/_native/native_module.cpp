@@ -7,8 +7,10 @@
 // main_path) and children_by_path(node, pattern, main_path) take the
 // companion's arguments as its public functions do (main_path None: the
 // unit's main file). bind_records(...) comes before unit_table(handle, unit,
-// pattern), the records of a unit (records.h). Python's cyclic collector is paused during each call
-// and restored on every exit.
+// pattern), the records of a unit (records.h). libclang_file(address) names
+// the libclang file in use, with the engine's lookup of the loaded libclang.
+// Python's cyclic collector is paused during each call and restored on every
+// exit.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -19,6 +21,7 @@
 
 #include "arguments.h"
 #include "cursor_list.h"
+#include "libclang/lookup.h"
 #include "packing.h"
 #include "records.h"
 #include "walk/grouping.h"
@@ -152,6 +155,23 @@ PyObject* children_by_path(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   });
 }
 
+PyObject* libclang_file(PyObject*, PyObject* address) {
+  void* pointer = PyLong_AsVoidPtr(address);
+  if (pointer == nullptr && PyErr_Occurred()) {
+    return nullptr;
+  }
+  try {
+    const std::string file = astsieve::libclang::sole_libclang_file_holding(pointer);
+    if (file.empty()) {
+      Py_RETURN_NONE;
+    }
+    return PyUnicode_DecodeFSDefaultAndSize(file.data(), static_cast<Py_ssize_t>(file.size()));
+  } catch (...) {
+    set_python_error();
+    return nullptr;
+  }
+}
+
 PyObject* bind(PyObject*, PyObject* args) {
   PyObject* cursor_type = nullptr;
   PyObject* unit_type = nullptr;
@@ -191,6 +211,9 @@ PyMethodDef functions[] = {
      "subtree_lines(node, pattern, main_path): update_path_lineno."},
     {"children_by_path", fast<children_by_path>(), METH_FASTCALL,
      "children_by_path(node, pattern, main_path): get_path_to_nodes."},
+    {"libclang_file", libclang_file, METH_O,
+     "libclang_file(address): the real path of the one libclang file loaded, if it holds the "
+     "function at address; else None. RuntimeError when two different files are loaded."},
     {nullptr, nullptr, 0, nullptr},
 };
 

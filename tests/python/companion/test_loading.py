@@ -1,6 +1,7 @@
 """Which libclang clang.cindex loads is fixed once per process, so every case
 runs in a fresh interpreter."""
 
+import os
 import shutil
 import subprocess
 import sys
@@ -9,7 +10,9 @@ import textwrap
 import pytest
 
 import astsieve_cindex
-from astsieve_cindex.loading import mapped_file
+from libclang_maps import mapped_file
+
+SUPPORT = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "support")
 
 
 def run_fresh(code):
@@ -34,12 +37,15 @@ def libclang_copy(libclang_in_use, tmp_path_factory):
 
 
 def test_unconfigured_cindex_loads_its_default_and_astsieve_uses_it(libclang_in_use):
-    done = run_fresh("""
+    done = run_fresh(f"""
         assert not cindex.Config.loaded
         astsieve_cindex.load_cindex()
         astsieve_cindex.load_cindex()
         print(astsieve_cindex.libclang_file())
-        print(astsieve_cindex.loading.library_file_of(cindex.conf.lib))
+        import ctypes, sys
+        sys.path.insert(0, {SUPPORT!r})
+        from libclang_maps import mapped_file
+        print(mapped_file(ctypes.cast(cindex.conf.lib.clang_visitChildren, ctypes.c_void_p).value))
     """)
     assert done.returncode == 0, done.stderr
     assert done.stdout.splitlines() == [libclang_in_use, libclang_in_use]
@@ -91,6 +97,12 @@ def test_two_libclang_files_are_refused(libclang_in_use, libclang_copy, copy_fir
     for line, error in zip(lines[-2:], ["RuntimeError", "LibclangMismatchError"]):
         assert line.startswith(error + " ") and "two different libclang files" in line
         assert libclang_in_use in line and libclang_copy in line
+    # One text, whichever file either names first.
+    texts = {
+        line.split(" ", 1)[1].replace(libclang_in_use, "FILE").replace(libclang_copy, "FILE")
+        for line in lines[-2:]
+    }
+    assert len(texts) == 1
 
 
 def test_a_library_that_links_libclang_is_no_second_libclang(libclang_in_use, tmp_path):
@@ -113,6 +125,25 @@ def test_a_library_that_links_libclang_is_no_second_libclang(libclang_in_use, tm
     """)
     assert done.returncode == 0, done.stderr
     assert done.stdout.splitlines() == ["1", libclang_in_use]
+
+
+def test_a_library_that_is_no_libclang_is_refused_clearly(tmp_path):
+    # clang.cindex loads it when told not to check its functions; the one
+    # it has is in no libclang.
+    source = tmp_path / "other.c"
+    source.write_text("void clang_getTranslationUnitCursor(void) {}\n")
+    library = tmp_path / "libother.so"
+    subprocess.run(["gcc", "-shared", "-fPIC", "-o", str(library), str(source)], check=True)
+    done = run_fresh(f"""
+        cindex.Config.set_library_file({str(library)!r})
+        cindex.Config.set_compatibility_check(False)
+        try:
+            astsieve_cindex.load_cindex()
+        except astsieve_cindex.LibclangMismatchError as error:
+            print(error)
+    """)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.splitlines() == ["cannot tell which libclang file clang.cindex loaded"]
 
 
 def test_mapped_file_reads_paths_with_spaces_and_skips_anonymous_mappings(tmp_path):
