@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import functools
 import os
+import re
 from typing import Dict, Iterable, List, NamedTuple, Set, Tuple
 
 from unidiff.errors import UnidiffParseError
@@ -19,9 +20,29 @@ from .patterns import ecmascript_escape
 from .records import Declaration
 from .scan import UnitResult
 
-__all__ = ["DiffError", "Touched", "changed_lines", "diff_pattern", "touched_declarations"]
+__all__ = [
+    "DiffError",
+    "Touched",
+    "changed_lines",
+    "diff_pattern",
+    "git_path",
+    "is_c_file",
+    "touched_declarations",
+]
 
 _LINE_TYPES = ("+", "-", " ")
+
+# What C and C++ units compile or include, by extension, lower-cased (clang
+# takes .C and .H for C++): sources, headers, and the files headers include
+# for templates, inline functions and tables of macros.
+_C_EXTENSIONS = frozenset(
+    ".c .cc .cp .cpp .cxx .c++ .cppm .ixx .cu .m .mm "
+    ".h .hh .hp .hpp .hxx .h++ .cuh .inc .inl .ipp .tcc .tpp .txx .def".split()
+)
+
+# git's escapes in a quoted path: C's, and an octal number for any other byte.
+_GIT_ESCAPE = re.compile(rb"\\([0-7]{1,3}|.)", re.DOTALL)
+_GIT_ESCAPED = dict(zip(b'abtnvfr"\\', b'\a\b\t\n\v\f\r"\\'))
 
 
 class DiffError(Exception):
@@ -33,6 +54,31 @@ class Touched(NamedTuple):
 
     declaration: Declaration
     lines: Tuple[int, ...]
+
+
+def is_c_file(path: str) -> bool:
+    """Whether `path` is named as a C or C++ source or header. Files with no
+    extension (C++'s own headers, `Makefile`) are not: a unit may include
+    one, which only its parse tells."""
+    return os.path.splitext(path)[1].lower() in _C_EXTENSIONS
+
+
+def _git_byte(match: "re.Match[bytes]") -> bytes:
+    code = match.group(1)
+    if code[0] in b"01234567":
+        return bytes((int(code, 8) & 0xFF,))
+    return bytes((_GIT_ESCAPED.get(code[0], code[0]),))
+
+
+def git_path(name: str) -> str:
+    """`name` as a diff writes it, unquoted: git puts a path holding special
+    or (by default, `core.quotePath`) non-ASCII bytes in double quotes, with
+    C's escapes and octal bytes. The bytes are read as UTF-8; those that are
+    not come back as surrogates, as `os.fsdecode` gives them."""
+    if len(name) < 2 or name[0] != '"' or name[-1] != '"':
+        return name
+    quoted = name[1:-1].encode("utf-8", "surrogateescape")
+    return _GIT_ESCAPE.sub(_git_byte, quoted).decode("utf-8", "surrogateescape")
 
 
 def _hunk_lines(hunk) -> Set[int]:  # type: ignore[no-untyped-def]
@@ -72,7 +118,7 @@ def changed_lines(text: str) -> Dict[str, Set[int]]:
     for patch in patches:
         if patch.is_removed_file or patch.is_binary_file:
             continue
-        lines = changed.setdefault(patch.path, set())
+        lines = changed.setdefault(git_path(patch.path), set())
         for hunk in patch:
             lines.update(_hunk_lines(hunk))
     return changed
@@ -83,12 +129,17 @@ def real_path(path: str) -> str:
     return os.path.realpath(path)
 
 
+def _name_pattern(name: str) -> str:
+    # Bytes that are not UTF-8 cannot reach the engine: any name stands in.
+    return re.sub("[\udc80-\udcff]+", "[^/]*", ecmascript_escape(name))
+
+
 def diff_pattern(paths: Iterable[str]) -> str:
     """A path pattern accepting every file named like one of `paths`; the
     exact file is chosen by its real path afterwards, since libclang spells
     a path as the compiler arguments lead to it: relative, through `..` or
     links."""
-    names = sorted({ecmascript_escape(os.path.basename(path)) for path in paths})
+    names = sorted({_name_pattern(os.path.basename(path)) for path in paths})
     return "(?:.*/)?(?:" + "|".join(names) + ")" if names else ""
 
 

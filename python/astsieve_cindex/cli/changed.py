@@ -7,13 +7,14 @@ import argparse
 import json
 import os
 import sys
-from typing import List, Sequence
+from typing import List, NamedTuple, Sequence
 
 from ..changed import (
     DiffError,
     Touched,
     changed_lines,
     diff_pattern,
+    is_c_file,
     real_path,
     touched_declarations,
 )
@@ -54,30 +55,64 @@ def add_parser(commands: Commands) -> None:
 
 
 def _read_diff(name: str) -> str:
+    # Bytes that are not UTF-8 stay as surrogates: a path spelled so is the
+    # path git quotes with octal bytes.
     if name == "-":
         if sys.stdin.isatty():
             raise CommandError("no diff: give a diff file or pipe one in (git diff | ...)")
-        return sys.stdin.buffer.read().decode("utf-8", errors="replace")
+        return sys.stdin.buffer.read().decode("utf-8", errors="surrogateescape")
     try:
-        with open(name, encoding="utf-8", errors="replace") as stream:
+        with open(name, encoding="utf-8", errors="surrogateescape") as stream:
             return stream.read()
     except OSError as error:
         raise CommandError(f"cannot read the diff {name}: {error.strerror}") from None
 
 
-def _units_to_parse(units: List[Unit], changed: Sequence[str], root: str) -> List[Unit]:
+class _Paths(NamedTuple):
+    """The diff's paths by what can read them, known before any parse."""
+
+    own: List[str]  # the source of a unit
+    included: List[str]  # another C or C++ file, which any unit may include
+    other: List[str]  # no C or C++ file by its name; a unit may still include it
+
+
+def _sort_paths(changed: Sequence[str], root: str, units: List[Unit]) -> _Paths:
+    sources = {real_path(unit.file) for unit in units}
+    paths = _Paths([], [], [])
+    for path in changed:
+        real = real_path(os.path.join(root, path))
+        if real in sources:
+            paths.own.append(path)
+        elif not is_c_file(path):
+            paths.other.append(path)
+        elif os.path.isfile(real):  # none is read from under the wrong --root
+            paths.included.append(path)
+    return paths
+
+
+def _units_to_parse(units: List[Unit], paths: _Paths, root: str) -> List[Unit]:
     # A changed header can be read by any unit; changed sources alone need
-    # only their own units.
-    wanted = {real_path(os.path.join(root, path)) for path in changed}
-    own = [unit for unit in units if real_path(unit.file) in wanted]
-    return own if {real_path(unit.file) for unit in own} == wanted else units
+    # only their own units, and other files none.
+    if paths.included:
+        return units
+    wanted = {real_path(os.path.join(root, path)) for path in paths.own}
+    return [unit for unit in units if real_path(unit.file) in wanted]
+
+
+def _printable(text: str) -> str:
+    # Bytes of a path that are not UTF-8 shown as \xNN.
+    return text.encode("utf-8", "surrogateescape").decode("utf-8", "backslashreplace")
+
+
+def _listed(paths: Sequence[str]) -> str:
+    return _printable(", ".join(paths))
 
 
 def _text(touched: Touched) -> str:
     declaration = touched.declaration
     lines = ", ".join(map(str, touched.lines))
     return (
-        f"{declaration.file}:{declaration.first_line}-{declaration.last_line}: "
+        f"{_printable(declaration.file)}:{declaration.first_line}-{declaration.last_line}: "
         f"{declaration.kind} {declaration.name} (changed lines {lines})\n"
     )
 
@@ -88,6 +123,15 @@ def _json(touched: Touched) -> str:
     )
 
 
+def _nothing(arguments: argparse.Namespace, message: str) -> int:
+    # --json writes records alone: what is not one is a note on stderr.
+    if arguments.json:
+        report(COMMAND, "note", message)
+    else:
+        sys.stdout.write(message + "\n")
+    return 0
+
+
 def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int:
     if arguments.build is None:
         raise CommandError("give the build folder with -p BUILD")
@@ -95,31 +139,42 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
         changed = changed_lines(_read_diff(arguments.diff or "-"))
     except DiffError as error:
         raise CommandError(str(error)) from None
-    empty = "" if arguments.json else "no declarations touched\n"
     if not changed:  # nothing, or only files deleted
-        sys.stdout.write(empty)
-        return 0
+        return _nothing(arguments, "no declarations touched")
+    if not any(map(is_c_file, changed)):
+        return _nothing(arguments, "no C or C++ file changed")
+    root = arguments.root
     project = project_units(COMMAND, arguments, [], compiler_arguments)
-    units = _units_to_parse(project.units, list(changed), arguments.root)
+    paths = _sort_paths(list(changed), root, project.units)
+    units = _units_to_parse(project.units, paths, root)
     results: List[UnitResult] = []
-    outcome = run_units(
-        COMMAND,
-        project._replace(units=units),
-        diff_pattern(changed),
-        arguments.jobs,
-        results.append,
-    )
-    touched, reached = touched_declarations(changed, arguments.root, results)
-    outside = [path for path in changed if path not in reached]
-    if len(outside) == len(changed) and not outcome.failed:
+    failed = 0
+    if units:
+        failed = run_units(
+            COMMAND,
+            project._replace(units=units),
+            diff_pattern(changed),
+            arguments.jobs,
+            results.append,
+        ).failed
+    touched, reached = touched_declarations(changed, root, results)
+    if not reached and not failed:
         raise CommandError(
-            "the diff changes no file the compilation database reaches: " + ", ".join(outside)
+            "the diff changes no file the compilation database reaches: "
+            f"{_listed([path for path in changed if is_c_file(path)])}; its paths are taken "
+            f"relative to --root DIR (now {_printable(os.path.abspath(root))}); "
+            "for git diff, give the repository's top folder"
         )
-    if outside:
-        report(
-            COMMAND, "note", "not reached by the compilation database: " + ", ".join(outside)
-        )
-    render = _json if arguments.json else _text
-    sys.stdout.write("".join(map(render, touched)) or empty)
+    skipped = [path for path in paths.other if path not in reached]
+    if skipped:
+        report(COMMAND, "note", "skipped, not C or C++: " + _listed(skipped))
+    outside = [path for path in changed if is_c_file(path) and path not in reached]
+    if outside and not failed:  # a unit that failed may read them
+        report(COMMAND, "note", "not reached by the compilation database: " + _listed(outside))
+    if touched:
+        render = _json if arguments.json else _text
+        sys.stdout.write("".join(map(render, touched)))
+    elif not failed:
+        _nothing(arguments, "no declarations touched")
     sys.stdout.flush()
-    return 1 if outcome.failed else 0
+    return 1 if failed else 0

@@ -360,7 +360,66 @@ def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, proje
     ]
 
 
-OUTSIDE_DIFF = "--- a/docs/notes.txt\n+++ b/docs/notes.txt\n@@ -1 +1 @@\n-old\n+new\n"
+@pytest.fixture
+def repository(project):
+    """The project under git, with a unit that cannot parse, a unit git
+    quotes the name of, and files no unit reads."""
+    files = {
+        "src/broken.cpp": "int broken( {\n",
+        "src/\u00e9.cpp": "int accent() {\n  return 1;\n}\n",
+        "README.md": "# geo\n",
+        "Makefile": "all:\n",
+        "tests/unit.tcl": "puts ok\n",
+    }
+    for name, text in files.items():
+        (project / name).parent.mkdir(exist_ok=True)
+        (project / name).write_text(text)
+    write_database(project, ["area", "broken", "main", "\u00e9"])
+    git(project, "init", "-q")
+    git(project, "add", ".")
+    git(project, "commit", "-q", "-m", "base")
+    return project
+
+
+DOCS = {"README.md": "# geo\nmore\n", "Makefile": "all:\n\ttrue\n"}
+EXTRA = {"src/main.cpp": MAIN + "int extra() {\n  return 4;\n}\n"}
+EXTRA_LINE = "src/main.cpp:6-8: FUNCTION_DECL extra (changed lines 6, 7, 8)"
+
+
+@pytest.mark.parametrize(
+    "edits, folder, options, status, stdout, stderr",
+    [
+        # Files no unit reads cost no parse: the broken unit is not parsed.
+        ({**DOCS, **EXTRA, "tests/unit.tcl": "puts no\n"}, ".", [], 0, [EXTRA_LINE],
+         r"note: skipped, not C or C\+\+: Makefile, README\.md, tests/unit\.tcl"),
+        (DOCS, ".", [], 0, ["no C or C++ file changed"], None),
+        (DOCS, ".", ["--json"], 0, [], r"note: no C or C\+\+ file changed"),
+        # git writes "src/\303\251.cpp".
+        ({"src/\u00e9.cpp": "int accent() {\n  return 2;\n}\n"}, ".", [], 0,
+         ["src/\u00e9.cpp:1-3: FUNCTION_DECL accent (changed lines 2)"], None),
+        ({"src/broken.cpp": "int broken( {\nint more;\n"}, ".", [], 1, [],
+         r"failed: cannot parse \S+/src/broken\.cpp: .+"),
+        (EXTRA, "src", ["-p", "../build"], 1, [],
+         r"error: the diff changes no file the compilation database reaches: src/main\.cpp; "
+         r"its paths are taken relative to --root DIR \(now \S+/project/src\); "
+         r"for git diff, give the repository's top folder"),
+    ],
+    ids=["others-cost-no-parse", "others-only", "others-only-json", "quoted-path",
+         "failed-unit", "from-a-subfolder"],
+)  # fmt: skip
+def test_changed_says_what_it_made_of_a_real_git_diff(
+    repository, edits, folder, options, status, stdout, stderr
+):
+    for name, text in edits.items():
+        (repository / name).write_text(text)
+    diff = git(repository, "diff")
+    arguments = ["changed", *(options if "-p" in options else ["-p", "build", *options])]
+    done = run_cli(*arguments, cwd=repository / folder, stdin=diff)
+    assert (done.returncode, done.stdout.splitlines()) == (status, stdout), done.stderr
+    if stderr is None:
+        assert done.stderr == ""
+    else:
+        assert re.fullmatch(rf"{PROG} changed: {stderr}\n", done.stderr), done.stderr
 
 
 @pytest.mark.parametrize(
@@ -370,7 +429,6 @@ OUTSIDE_DIFF = "--- a/docs/notes.txt\n+++ b/docs/notes.txt\n@@ -1 +1 @@\n-old\n+
         (["scan", "-p", "bad"], None, "cannot read bad/compile_commands.json: not JSON: "),
         (["changed", "-p", "build", "absent.diff"], None, "cannot read the diff absent.diff: "),
         (["changed", "-p", "build"], "just some text\n", "not a unified diff"),
-        (["changed", "-p", "build"], OUTSIDE_DIFF, "reaches: docs/notes.txt"),
     ],
 )
 def test_bad_project_input_gives_one_error_line(project, arguments, stdin, message):
