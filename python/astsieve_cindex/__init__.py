@@ -22,7 +22,7 @@ from .queries import (
     update_path_lineno,
 )
 from .records import Declaration, NodeRecord
-from .scan import UnitResult, scan, scan_unit
+from .scan import UnitFailure, UnitResult, scan, scan_unit
 from .views import CursorList, to_lists
 
 __all__ = [
@@ -35,6 +35,7 @@ __all__ = [
     "NodeRecord",
     "PathPattern",
     "Unit",
+    "UnitFailure",
     "UnitResult",
     "cursor_from_tuple",
     "cursor_tuple",

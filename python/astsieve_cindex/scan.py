@@ -2,20 +2,16 @@
 
 `scan_unit` does the whole work for one unit and returns plain data, so
 it runs unchanged wherever a picklable function can run; `scan` runs it in
-`jobs` worker processes and yields each result as its unit finishes.
+`jobs` worker processes (workers.py) and yields each result as its unit
+finishes.
 """
 
 from __future__ import annotations
 
-import contextlib
-import multiprocessing
+import functools
 import os
-import signal
-import threading
 import time
-from concurrent.futures import FIRST_COMPLETED, Future, ProcessPoolExecutor, wait
-from types import FrameType
-from typing import Any, Generator, Iterable, Iterator, NamedTuple, Optional, Set, Tuple
+from typing import Generator, Iterable, NamedTuple, Optional, Tuple, Union
 
 from clang.cindex import LibclangError
 
@@ -23,11 +19,9 @@ from .loading import load_cindex
 from .parsing import ParseError, parse_file
 from .project import Unit
 from .records import NodeRecord, unit_records
+from .workers import WorkerFailure, each_result
 
-__all__ = ["UnitResult", "scan", "scan_unit"]
-
-# How often a scan waiting for its workers looks for Ctrl-C.
-_POLL_SECONDS = 0.1
+__all__ = ["UnitFailure", "UnitResult", "scan", "scan_unit"]
 
 
 class UnitResult(NamedTuple):
@@ -41,6 +35,14 @@ class UnitResult(NamedTuple):
     error: Optional[str]
     parse_seconds: float
     group_seconds: float
+
+
+class UnitFailure(NamedTuple):
+    """A unit that gave no result: its worker died or ran out of time. The
+    error is one line."""
+
+    unit: Unit
+    error: str
 
 
 def scan_unit(unit: Unit, pattern: str = "") -> UnitResult:
@@ -73,56 +75,15 @@ def scan_unit(unit: Unit, pattern: str = "") -> UnitResult:
     )
 
 
-def _ignore_interrupts() -> None:
-    # Ctrl-C reaches the whole process group; the parent alone decides.
-    signal.signal(signal.SIGINT, signal.SIG_IGN)
-
-
-class _Interrupts:
-    """Notes Ctrl-C while units run, for the scan to stop at a point of its
-    own choosing: a KeyboardInterrupt raised inside the executor's locking
-    could leave a lock held and the shutdown waiting for ever."""
-
-    def __init__(self) -> None:
-        self.seen = False
-        self._previous: Any = None
-        self._installed = False
-
-    def _note(self, number: int, frame: Optional[FrameType]) -> None:
-        self.seen = True
-
-    def __enter__(self) -> "_Interrupts":
-        if threading.current_thread() is threading.main_thread():
-            self._previous = signal.signal(signal.SIGINT, self._note)
-            self._installed = True
-        return self
-
-    def __exit__(self, *exception: object) -> None:
-        if self._installed:
-            signal.signal(signal.SIGINT, self._previous)
-
-    def check(self) -> None:
-        if self.seen:
-            raise KeyboardInterrupt
-
-    @contextlib.contextmanager
-    def ignored(self) -> Iterator[None]:
-        """Workers started in here ignore SIGINT from their first instruction
-        on, as ignored signals stay ignored across exec."""
-        if self._installed:
-            signal.signal(signal.SIGINT, signal.SIG_IGN)
-        try:
-            yield
-        finally:
-            if self._installed:
-                signal.signal(signal.SIGINT, self._note)
-
-
 def scan(
-    units: Iterable[Unit], pattern: str = "", jobs: Optional[int] = None
-) -> Generator[UnitResult, None, None]:
+    units: Iterable[Unit],
+    pattern: str = "",
+    jobs: Optional[int] = None,
+    timeout: Optional[float] = None,
+) -> Generator[Union[UnitResult, UnitFailure], None, None]:
     """The result of every unit, in the order they finish, from `jobs`
-    worker processes (by default one per core).
+    worker processes (by default one per core); a UnitFailure for a unit
+    whose worker died, or took more than `timeout` seconds and was killed.
 
     Workers are started fresh, never forked from a process holding libclang.
     Called from the main thread, the iteration owns Ctrl-C: it stops the
@@ -130,24 +91,9 @@ def scan(
     handling a result is never cut short. Closing the iterator early also
     ends the workers; units already running finish first.
     """
-    pending_units = list(units)
-    if not pending_units:
-        return
-    workers = min(jobs or os.cpu_count() or 1, len(pending_units))
-    context = multiprocessing.get_context("spawn")
-    with _Interrupts() as interrupts:
-        executor = ProcessPoolExecutor(workers, context, initializer=_ignore_interrupts)
-        futures: Set["Future[UnitResult]"] = set()
-        try:
-            with interrupts.ignored():  # workers start inside submit()
-                futures = {executor.submit(scan_unit, unit, pattern) for unit in pending_units}
-            while futures:
-                interrupts.check()
-                done, futures = wait(futures, _POLL_SECONDS, FIRST_COMPLETED)
-                for future in done:
-                    interrupts.check()
-                    yield future.result()
-        finally:
-            for future in futures:
-                future.cancel()
-            executor.shutdown(wait=True)
+    work = functools.partial(scan_unit, pattern=pattern)
+    for unit, outcome in each_result(work, units, jobs, timeout):
+        if isinstance(outcome, WorkerFailure):
+            yield UnitFailure(unit, f"{outcome.reason} while parsing {unit.file}")
+        else:
+            yield outcome

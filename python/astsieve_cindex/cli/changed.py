@@ -34,7 +34,7 @@ def add_parser(commands: Commands) -> None:
         commands,
         COMMAND,
         "the declarations a unified diff touches, in a project's files",
-        "-p BUILD [DIFF] [--root DIR] [--json] [--jobs N] [--resource-dir DIR]",
+        "-p BUILD [DIFF] [--root DIR] [--json] [--jobs N] [--timeout SECONDS] [--resource-dir DIR]",
         "Read a unified diff (DIFF, or stdin) and list the top-level declarations its changed "
         "lines touch, in every file the compilation database reaches, as a unit or as a "
         "header: kind, name, file and line range. Lines a diff removes count through the "
@@ -155,6 +155,7 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
             project._replace(units=units),
             diff_pattern(changed),
             arguments.jobs,
+            arguments.timeout,
             results.append,
         ).failed
     touched, reached = touched_declarations(changed, root, results)

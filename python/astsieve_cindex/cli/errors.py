@@ -1,12 +1,11 @@
 """How the commands fail: the one error class for input a command cannot
-work on, and the one place that turns it, a dead worker, Ctrl-C and a
-reader gone away into one line on stderr and the exit status."""
+work on, and the one place that turns it, Ctrl-C and a reader gone away
+into one line on stderr and the exit status."""
 
 from __future__ import annotations
 
 import os
 import sys
-from concurrent.futures.process import BrokenProcessPool
 from typing import Callable
 
 from tqdm import tqdm
@@ -42,9 +41,6 @@ def run_command(command: str, body: Callable[[], int]) -> int:
         return body()
     except CommandError as error:
         report(command, "error", str(error))
-        return 1
-    except BrokenProcessPool:
-        report(command, "error", "a worker process ended unexpectedly")
         return 1
     except KeyboardInterrupt:
         report(command, "error", "interrupted")

@@ -1,6 +1,6 @@
-"""The options the commands share (-p, --jobs, --resource-dir, the check of
---pattern) and what they name: libclang with its builtin headers, and a
-project's units."""
+"""The options the commands share (-p, --jobs, --timeout, --resource-dir,
+the check of --pattern) and what they name: libclang with its builtin
+headers, and a project's units."""
 
 from __future__ import annotations
 
@@ -57,6 +57,13 @@ def _jobs(text: str) -> int:
     return value
 
 
+def _seconds(text: str) -> float:
+    value = float(text)
+    if not value > 0 or value == float("inf"):
+        raise argparse.ArgumentTypeError("must be a number of seconds above 0")
+    return value
+
+
 def add_resource_dir_option(parser: argparse.ArgumentParser) -> None:
     parser.add_argument(
         "--resource-dir",
@@ -91,6 +98,12 @@ def project_parser(
         type=_jobs,
         metavar="N",
         help=f"worker processes (default: the machine's cores, {os.cpu_count() or 1})",
+    )
+    parser.add_argument(
+        "--timeout",
+        type=_seconds,
+        metavar="SECONDS",
+        help="give up on a unit after SECONDS, killing its worker (default: no limit)",
     )
     return parser
 

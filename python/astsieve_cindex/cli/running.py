@@ -26,21 +26,23 @@ def run_units(
     project: Project,
     pattern: str,
     jobs: Optional[int],
+    timeout: Optional[float],
     on_result: Callable[[UnitResult], None],
 ) -> Outcome:
     """Scans the project's units, hands each good result to `on_result` and
-    reports each failed unit in one line; a progress bar on stderr when it
-    is a terminal."""
+    reports each failed unit in one line (a unit over `timeout` seconds
+    too); a progress bar on stderr when it is a terminal."""
     failed = 0
     total = len(project.units)
     bar = tqdm(total=total, unit="unit", file=sys.stderr, disable=not sys.stderr.isatty())
-    with bar, contextlib.closing(scan(project.units, pattern, jobs)) as results:
+    results = scan(project.units, pattern, jobs, timeout)
+    with bar, contextlib.closing(results):
         for result in results:
-            if result.error is None:
+            error = result.error
+            if error is None and isinstance(result, UnitResult):
                 on_result(result)
-            else:
+            elif error is not None:  # as a UnitFailure's always is
                 failed += 1
-                error = result.error
                 if project.headers_missing and "file not found" in error:
                     error += ": " + project.headers_missing
                 report(command, "failed", error)

@@ -13,9 +13,12 @@ import signal
 import struct
 import subprocess
 import sys
+import tempfile
 import termios
+import threading
 import time
 from pathlib import Path
+from typing import NamedTuple
 
 import pytest
 
@@ -251,15 +254,49 @@ def test_explicit_files_and_the_api_give_what_the_database_gives(cindex, project
     assert encode(result) == from_database.stdout
 
 
-def test_a_failed_unit_is_one_line_and_the_others_go_on(project):
-    (project / "src" / "broken.cpp").write_text("int broken( {\n")
-    write_database(project, ["area", "broken", "main"])
-    done = run_cli("scan", "-p", "build", "--jobs", "2", cwd=project)
-    assert done.returncode == 1
-    assert re.fullmatch(
-        rf"{PROG} scan: failed: cannot parse \S+/src/broken\.cpp: [^\n]+\n", done.stderr
-    )
-    assert sorted(by_unit(json_lines(done.stdout))) == ["area", "main"]
+def worker_pids(pid):
+    """The scan's worker processes, as the kernel lists its children."""
+    children = []
+    for task in Path(f"/proc/{pid}/task").iterdir():
+        children += map(int, (task / "children").read_text().split())
+    return [pid for pid in children if b"spawn_main" in Path(f"/proc/{pid}/cmdline").read_bytes()]
+
+
+def kill_the_worker(scan):
+    (worker,) = worker_pids(scan.pid)
+    os.kill(worker, signal.SIGKILL)
+
+
+# About half a minute of constant evaluation, in little memory.
+HEAVY = "constexpr long spin(long n) {\n"
+HEAVY += "  long s = 0;\n  for (long i = 0; i < n; ++i) s += i % 7;\n  return s;\n}\n"
+HEAVY += "".join(f"static_assert(spin({200000 + i}) > 0);\n" for i in range(100))
+FAILING = r"\S+/src/failing\.cpp"
+
+
+# One worker: once area's output is out, it holds the failing unit; main
+# then needs a worker of its own.
+@pytest.mark.parametrize(
+    "source, options, act, message",
+    [
+        ("int broken( {\n", [], None, rf"cannot parse {FAILING}: [^\n]+"),
+        (HEAVY, [], kill_the_worker, f"worker killed by SIGKILL while parsing {FAILING}"),
+        (HEAVY, ["--timeout", "3"], None, f"timed out after 3 s while parsing {FAILING}"),
+    ],
+    ids=["error", "killed", "timeout"],
+)
+def test_a_failed_unit_is_one_line_and_the_others_go_on(
+    cindex, project, source, options, act, message
+):
+    (project / "src" / "failing.cpp").write_text(source)
+    write_database(project, ["area", "failing", "main"])
+    done = run_scan(project, ["-p", "build", "--jobs", "1", *options], act)
+    assert (done.returncode, done.left) == (1, [])
+    assert re.fullmatch(rf"{PROG} scan: failed: {message}\n", done.stderr), done.stderr
+    units = by_unit(json_lines(done.stdout))
+    assert sorted(units) == ["area", "main"]
+    for name, records in units.items():
+        assert scanned_nodes(records) == oracle_nodes(oracle_parse(cindex, project, name), "")
 
 
 def test_progress_bar_on_a_terminal_counts_units_and_failures(project):
@@ -455,6 +492,47 @@ def session_processes(session):
     return alive
 
 
+class Scan(NamedTuple):
+    returncode: int
+    stdout: str
+    stderr: str
+    left: list  # processes of its session still alive 10 s after it ended
+
+
+def run_scan(project, arguments, act=None, limit=300):
+    """scan in a session of its own; act(process) once its first line of
+    output is out. Its output comes through one reader, its stderr through a
+    file; the whole session is killed after `limit` seconds."""
+    command = [sys.executable, "-m", "astsieve_cindex", "scan", *arguments]
+    with tempfile.TemporaryFile() as errors:
+        scan = subprocess.Popen(
+            command, cwd=project, stdout=subprocess.PIPE, stderr=errors, start_new_session=True
+        )
+        late = []
+        watchdog = threading.Timer(limit, lambda: late.append(os.killpg(scan.pid, signal.SIGKILL)))
+        watchdog.start()
+        try:
+            output = scan.stdout.readline()
+            if act is not None:
+                act(scan)
+            output += scan.stdout.read()
+            scan.wait()
+        finally:
+            watchdog.cancel()
+            if scan.poll() is None:
+                os.killpg(scan.pid, signal.SIGKILL)
+                scan.wait()
+        assert not late, f"scan still running after {limit} s"
+        deadline = time.monotonic() + 10
+        while session_processes(scan.pid) and time.monotonic() < deadline:
+            time.sleep(0.1)
+        left = session_processes(scan.pid)
+        if left:
+            os.killpg(scan.pid, signal.SIGKILL)
+        errors.seek(0)
+        return Scan(scan.returncode, output.decode(), errors.read().decode(), left)
+
+
 def test_ctrl_c_stops_the_workers_and_leaves_valid_json_lines(project):
     units = 12
     functions = "".join(
@@ -466,25 +544,11 @@ def test_ctrl_c_stops_the_workers_and_leaves_valid_json_lines(project):
             f'#include "big.h"\nint main() {{ return f{index}(1); }}\n'
         )
     write_database(project, [f"slow{index}" for index in range(units)])
-    scan = subprocess.Popen(
-        [sys.executable, "-m", "astsieve_cindex", "scan", "-p", "build", "--jobs", "2"],
-        cwd=project,
-        stdout=subprocess.PIPE,
-        stderr=subprocess.PIPE,
-        start_new_session=True,
-    )
-    try:
-        first = scan.stdout.readline()  # a unit is done, the workers are busy with others
+
+    def ctrl_c(scan):  # a unit is done, the workers are busy with others
         os.killpg(scan.pid, signal.SIGINT)  # as a terminal sends Ctrl-C: to the whole group
-        rest, errors = scan.communicate(timeout=60)
-    finally:
-        if scan.poll() is None:
-            os.killpg(scan.pid, signal.SIGKILL)
-    assert scan.returncode == 130
-    assert errors.decode() == f"{PROG} scan: error: interrupted\n"
-    records = json_lines((first + rest).decode())
-    assert 0 < len(by_unit(records)) < units
-    deadline = time.monotonic() + 10
-    while session_processes(scan.pid) and time.monotonic() < deadline:
-        time.sleep(0.1)
-    assert session_processes(scan.pid) == []
+
+    done = run_scan(project, ["-p", "build", "--jobs", "2"], ctrl_c)
+    assert (done.returncode, done.left) == (130, [])
+    assert done.stderr == f"{PROG} scan: error: interrupted\n"
+    assert 0 < len(by_unit(json_lines(done.stdout))) < units
