@@ -61,7 +61,7 @@ def _serve(connection: Connection, function: Callable[[Any], Any]) -> None:
     while True:
         try:
             (item,) = connection.recv()
-        except EOFError:
+        except (EOFError, OSError):  # let go, or the parent is gone
             return
         try:
             reply: Tuple[Any, Optional[str]] = (function(item), None)
@@ -69,6 +69,8 @@ def _serve(connection: Connection, function: Callable[[Any], Any]) -> None:
             reply = (None, f"worker raised {type(error).__name__}: {error}")
         try:
             connection.send(reply)
+        except OSError:  # the parent is gone
+            return
         except Exception as error:  # a result that cannot be pickled
             connection.send((None, f"worker cannot send its result: {error}"))
 
@@ -96,10 +98,12 @@ class _Worker(Generic[Item]):
         theirs.close()
         self.ready = False
         self.started = time.monotonic()
-        self.item: Optional[Item] = None
+        self.item = item
         self.give(item)
 
     def give(self, item: Item) -> None:
+        """Hands the worker its next item, whose time starts now, or when it
+        is ready."""
         self.connection.send((item,))
         self.item = item
         if self.ready:
@@ -178,9 +182,7 @@ class _Pool(Generic[Item, Result]):
                 self.idle.append(worker)
             else:
                 worker.connection.close()
-            assert worker.item is not None
             finished.append((worker.item, said[0]))
-            worker.item = None
         return finished
 
     def _receive(self, worker: _Worker[Item]) -> Optional[Tuple[Union[Result, WorkerFailure]]]:
