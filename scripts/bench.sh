@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up (build/bench/venv), builds the benchmarks and runs them:
+# Sets up (build/bench/venv), builds the benchmarks (the CMake preset bench)
+# and runs them:
 #  1. build/bench/bench/astsieve_walk_bench: the engine's native walk against
 #     libclang's floor on a unit including <llvm/IR/IRBuilder.h>;
 #  2. bench/run.py: astsieve's three Python functions and the companion's
@@ -8,30 +9,36 @@
 #     docs/walks.png, which README.md shows.
 #  3. bench/per_call.py: many small calls, one get_path_to_nodes per cursor
 #     of IRBuilder.h, per path pattern, against clang.cindex.
-# Arguments are passed on to bench/run.py (see --help).
-set -euo pipefail
-cd "$(dirname "$0")/.."
+# Arguments are passed on to bench/run.py; with -h or --help only its options
+# are shown, after the set-up, and nothing runs.
+source "$(dirname "$0")/lib.sh"
 
-scripts/install_test_packages.sh
+help=false
+for argument; do
+  case "$argument" in -h|--help) help=true ;; esac
+done
+
+install_test_packages
 # The benchmarks' floor links Debian's libclang of deps/llvm-major, so their
 # Python side runs in an environment of its own with the bindings of that
 # major (.venv has the libclang wheel's).
-llvm_major=$(cat deps/llvm-major)
 venv=build/bench/venv
-if [ ! -x "$venv/bin/python" ]; then
-  "${PYTHON:-python3}" -m venv "$venv"
-fi
-pip=("$venv/bin/python" -m pip --disable-pip-version-check)
-"${pip[@]}" install -q -r deps/requirements-pip.txt
+make_venv "$venv"
+pip=(venv_pip "$venv")
 "${pip[@]}" install -q -r bench/requirements.txt ".[clang${llvm_major}]"
+llvm_config=/usr/lib/llvm-${llvm_major}/bin/llvm-config
+if $help; then
+  print_header
+  echo
+  exec "$venv/bin/python" bench/run.py --help
+fi
 
-cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DASTSIEVE_BUILD_MODULE=OFF -DASTSIEVE_BUILD_TESTS=OFF -DASTSIEVE_BUILD_BENCH=ON >/dev/null
-cmake --build build/bench -j2
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j2
 
 build/bench/bench/astsieve_walk_bench
 echo
 "$venv/bin/python" bench/run.py --probe build/bench/bench/libastsieve_walk_probe.so \
-  --llvm-config "/usr/lib/llvm-${llvm_major}/bin/llvm-config" "$@"
+  --llvm-config "$llvm_config" "$@"
 echo
-"$venv/bin/python" bench/per_call.py --llvm-config "/usr/lib/llvm-${llvm_major}/bin/llvm-config"
+"$venv/bin/python" bench/per_call.py --llvm-config "$llvm_config"

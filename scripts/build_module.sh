@@ -1,21 +1,28 @@
 #!/usr/bin/env bash
-# Builds the extension module outside pip into BUILD_DIR and lays it out,
-# together with the astsieve_cindex package, in BUILD_DIR/site, a directory
-# to put first on PYTHONPATH. Extra arguments go to CMake, e.g.
-#   scripts/build_module.sh build/python-sanitize -DASTSIEVE_SANITIZE=ON
-# Needs scripts/setup.sh to have run (pybind11 comes from .venv).
-set -euo pipefail
-cd "$(dirname "$0")/.."
+# Builds the extension module outside pip with a module preset of
+# CMakePresets.json (python-sanitize, fuzz-surface, valgrind) into
+# build/PRESET and lays it out, together with the astsieve_cindex package, in
+# build/PRESET/site, a directory to put first on PYTHONPATH (lib.sh's
+# use_module_build). Extra arguments go to CMake, e.g.
+#   scripts/build_module.sh valgrind -DCMAKE_BUILD_TYPE=Debug
+# Needs scripts/setup.sh to have run (Python and pybind11 come from .venv).
+source "$(dirname "$0")/lib.sh"
 
-build_dir=$1
+if [ $# -lt 1 ]; then
+  echo "build-module: usage: scripts/build_module.sh PRESET [CMAKE_ARG...]" >&2
+  exit 2
+fi
+preset=$1
 shift
-site="$build_dir/site"
+if [ ! -x .venv/bin/python ]; then
+  echo "build-module: no .venv: run scripts/setup.sh first" >&2
+  exit 1
+fi
+build_dir=build/$preset
+site=$build_dir/site
 
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DASTSIEVE_BUILD_MODULE=ON -DASTSIEVE_BUILD_TESTS=OFF \
-  -DPython_EXECUTABLE="$PWD/.venv/bin/python" \
-  -Dpybind11_DIR="$(.venv/bin/python -m pybind11 --cmakedir)" "$@" >/dev/null
-cmake --build "$build_dir" -j2
+cmake --preset "$preset" "$@" >/dev/null
+cmake --build --preset "$preset" -j2
 rm -rf "$site"
 cmake --install "$build_dir" --prefix "$site" >/dev/null
 cp -r python/astsieve_cindex/. "$site/astsieve_cindex/"

@@ -10,16 +10,15 @@
 #
 # By default every Python of 3.10 to 3.13 found (pyenv, or pythonX.Y on PATH)
 # and every source; a cell the machine cannot run is reported as skipped.
-# Cells named with --python or --source must run. As root, missing Debian
-# packages of deps/matrix-apt-packages are installed. Work and logs go to
-# build/matrix; the table is printed and written to build/matrix/results.md.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-root=$PWD
+# Cells named with --python or --source must run. Missing Debian packages
+# of deps/matrix-apt-packages are installed, as root or through sudo. Work and
+# logs go to build/matrix; the table is printed and written to
+# build/matrix/results.md.
+source "$(dirname "$0")/lib.sh"
 work=$root/build/matrix
 
 pythons=(3.10 3.11 3.12 3.13)
-mapfile -t sources < <(grep -v -E '^\s*(#|$)' deps/matrix-sources | awk '{print $1}')
+mapfile -t sources < <(deps_lines deps/matrix-sources | awk '{print $1}')
 chosen=false
 sdist=true
 while [ $# -gt 0 ]; do
@@ -27,12 +26,11 @@ while [ $# -gt 0 ]; do
     --python) IFS=, read -r -a pythons <<<"$2"; chosen=true; shift 2 ;;
     --source) IFS=, read -r -a sources <<<"$2"; chosen=true; shift 2 ;;
     --no-sdist) sdist=false; shift ;;
-    -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) print_header; exit 0 ;;
     *) echo "matrix: unknown argument $1 (see --help)" >&2; exit 2 ;;
   esac
 done
 
-pip_quiet=(-q --disable-pip-version-check)
 logs=$work/logs
 rm -rf "$logs" "$work/wheelhouse" "$work/venv"
 mkdir -p "$logs" "$work/wheelhouse" "$work/venv"
@@ -60,26 +58,21 @@ find_python() { # X.Y -> path of that interpreter, or nothing
 }
 
 # --- Debian packages -------------------------------------------------------
-missing=()
+packages=()
 for source in "${sources[@]}"; do
   if [ -z "$(source_field "$source" 1)" ]; then
     echo "matrix: unknown source $source (deps/matrix-sources)" >&2
     exit 2
   fi
-  while read -r package; do
-    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-  done < <(sed -n "s/^$source: *//p" deps/matrix-apt-packages)
+  mapfile -t -O ${#packages[@]} packages < <(deps_lines deps/matrix-apt-packages | sed -n "s/^$source: *//p")
 done
-if [ ${#missing[@]} -gt 0 ] && [ "$(id -u)" -eq 0 ]; then
-  echo "matrix: installing Debian packages: ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+# Without them a cell finds no library file and is skipped, or refused.
+apt_install_missing matrix "${packages[@]}" || true
 
 # --- tools -----------------------------------------------------------------
 tools=$work/tools
-[ -x "$tools/bin/python" ] || python3 -m venv "$tools"
-"$tools/bin/python" -m pip install "${pip_quiet[@]}" -r deps/requirements-packaging.txt
+make_venv "$tools"
+venv_pip "$tools" install -q -r deps/requirements-packaging.txt
 # The suite's own tools, pinned once in deps/requirements-dev.txt, with the
 # type stubs its strict check of the package needs.
 mapfile -t test_tools < <(grep -E '^(pytest|mypy|types-[A-Za-z0-9_.-]+)==' deps/requirements-dev.txt)
@@ -106,7 +99,7 @@ run_cell() { # python-version python wheel source
   if ! (
     [ -z "$library_path" ] || export LD_LIBRARY_PATH=$library_path
     "$2" -m venv "$venv" &&
-      "$venv/bin/python" -m pip install "${pip_quiet[@]}" "$3" "$requirement" "${test_tools[@]}" &&
+      venv_pip "$venv" install -q "$3" "$requirement" "${test_tools[@]}" &&
       "$venv/bin/python" scripts/wheel_smoke.py &&
       timeout 900 "$venv/bin/python" -m pytest -q -rs -p no:cacheprovider tests/python
   ) >"$log" 2>&1; then
@@ -130,7 +123,7 @@ for version in "${pythons[@]}"; do
   raw=$work/raw-$version
   rm -rf "$raw"
   # The CMake build folder is kept per Python, so a rebuild is incremental.
-  if ! SKBUILD_BUILD_DIR=$work/cmake-$version "$python" -m pip wheel "${pip_quiet[@]}" --no-deps \
+  if ! SKBUILD_BUILD_DIR=$work/cmake-$version "$python" -m pip wheel -q --disable-pip-version-check --no-deps \
     -w "$raw" . >"$logs/wheel-$version.log" 2>&1 ||
     ! PATH=$tools/bin:$PATH auditwheel repair -w "$work/wheelhouse" "$raw"/astsieve-*.whl \
       >>"$logs/wheel-$version.log" 2>&1; then
@@ -159,7 +152,7 @@ if $sdist && [ -n "$first_python" ]; then
   if {
     "$tools/bin/python" -m build --sdist -o "$work/sdist" . &&
       "$first_python" -m venv "$venv" &&
-      "$venv/bin/python" -m pip install "${pip_quiet[@]}" "$work"/sdist/astsieve-*.tar.gz \
+      venv_pip "$venv" install -q "$work"/sdist/astsieve-*.tar.gz \
         "$(source_field libclang-18 2)" &&
       "$venv/bin/python" scripts/wheel_smoke.py
   } >"$logs/sdist.log" 2>&1; then

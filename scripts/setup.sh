@@ -6,8 +6,7 @@
 # module and C headers, and a C++17 compiler; CMake and Ninja come from PyPI
 # when the machine has none. Safe to run again: it installs only what is
 # missing and rebuilds astsieve.
-set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/lib.sh"
 
 python=${PYTHON:-python3}
 headers=$("$python" -c 'import sysconfig; print(sysconfig.get_paths()["include"])')
@@ -19,11 +18,8 @@ if ! command -v "${CXX:-c++}" >/dev/null; then
   echo "setup: no C++ compiler (${CXX:-c++}); on Debian: apt-get install g++" >&2
   exit 1
 fi
-if [ ! -x .venv/bin/python ]; then
-  "$python" -m venv .venv
-fi
-pip=(.venv/bin/python -m pip --disable-pip-version-check)
-"${pip[@]}" install -q -r deps/requirements-pip.txt
+make_venv .venv "$python"
+pip=(venv_pip .venv)
 "${pip[@]}" install -q -r deps/requirements-dev.txt
 # clang and libclang-ng write the same clang/cindex.py as libclang: only one
 # set of bindings may be installed.

@@ -4,30 +4,29 @@
 # then runs every test: the C++ suite through CTest, two cells of the wheel
 # matrix (scripts/matrix.sh) and the Python suite through pytest, against the
 # libclang wheel in .venv. Pass --sanitize to run the C++ suite built with
-# AddressSanitizer and UndefinedBehaviorSanitizer instead.
-set -euo pipefail
-cd "$(dirname "$0")/.."
+# AddressSanitizer and UndefinedBehaviorSanitizer instead (the CMake preset
+# sanitize rather than tests).
+source "$(dirname "$0")/lib.sh"
 
-build_dir=build/tests
-cmake_args=()
-if [ "${1:-}" = "--sanitize" ]; then
-  build_dir=build/sanitize
-  cmake_args+=(-DASTSIEVE_SANITIZE=ON)
-fi
+preset=tests
+case "${1:-}" in
+  "") ;;
+  --sanitize) preset=sanitize ;;
+  *) echo "test: unknown argument $1 (only --sanitize)" >&2; exit 2 ;;
+esac
 
-scripts/install_test_packages.sh
+install_test_packages
 scripts/setup.sh
 scripts/format.sh --check
 
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DASTSIEVE_BUILD_MODULE=OFF -DASTSIEVE_BUILD_TESTS=ON "${cmake_args[@]}" >/dev/null
-cmake --build "$build_dir"
-# Both runners print their summaries; a suite that finds no test fails.
-ctest --test-dir "$build_dir" --output-on-failure --no-tests=error -j "$(nproc)"
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset"
+# Both runners print their summaries; a suite that finds no test fails (the
+# test preset's noTestsAction, and pytest's exit 5 under set -e).
+ctest --preset "$preset" -j "$(nproc)"
 
 # The repaired wheel in fresh venvs, beside the PyPI libclang wheel and beside
 # a Debian LLVM of another major (scripts/matrix.sh runs every cell).
 scripts/matrix.sh --python 3.11 --source libclang-18,debian-19
 
-# pytest exits 5 when it collected no test, which set -e turns into a failure.
 .venv/bin/python -m pytest -q tests/python

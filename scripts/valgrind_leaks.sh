@@ -1,21 +1,19 @@
 #!/usr/bin/env bash
 # Runs tests/valgrind/exercise_module.py (all three functions, successful and
 # failing calls) under valgrind --leak-check=full against a build of the
-# module with debug information (build/valgrind), and fails if valgrind
-# reports a definite leak, or any memory error, with a frame in the module.
-# The interpreter's and libclang's own reports are counted but not judged.
-# Log: build/valgrind/valgrind.log.
-set -euo pipefail
-cd "$(dirname "$0")/.."
+# module with debug information (the CMake preset valgrind, build/valgrind),
+# and fails if valgrind reports a definite leak, or any memory error, with a
+# frame in the module. The interpreter's and libclang's own reports are
+# counted but not judged. Log: build/valgrind/valgrind.log.
+source "$(dirname "$0")/lib.sh"
 
-scripts/install_test_packages.sh
+install_test_packages
 scripts/setup.sh
-build_dir=build/valgrind
-scripts/build_module.sh "$build_dir"
+scripts/build_module.sh valgrind
+use_module_build valgrind
 
-log="$build_dir/valgrind.log"
-PYTHONMALLOC=malloc PYTHONPATH="$PWD/$build_dir/site" \
-  valgrind --leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
+log=build/valgrind/valgrind.log
+PYTHONMALLOC=malloc valgrind --leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
   --num-callers=40 --log-file="$log" \
   .venv/bin/python tests/valgrind/exercise_module.py
 
