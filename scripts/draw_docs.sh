@@ -7,8 +7,7 @@
 #    docs/benchmarks.md (scripts/whole_unit_chart.py), with the matplotlib of
 #    bench/requirements.txt in an environment of its own, build/docs/venv.
 # docs/walks.png is drawn by the benchmarks themselves (scripts/bench.sh).
-set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/lib.sh"
 
 if ! command -v dot >/dev/null; then
   echo "draw_docs: Graphviz's dot is missing; on Debian: apt-get install graphviz" >&2
@@ -18,10 +17,6 @@ dot -Tpng -Gdpi=96 docs/dataflow.dot -o docs/dataflow.png
 echo "picture: docs/dataflow.png"
 
 venv=build/docs/venv
-if [ ! -x "$venv/bin/python" ]; then
-  "${PYTHON:-python3}" -m venv "$venv"
-fi
-pip=("$venv/bin/python" -m pip --disable-pip-version-check)
-"${pip[@]}" install -q -r deps/requirements-pip.txt
-"${pip[@]}" install -q -r bench/requirements.txt
+make_venv "$venv"
+venv_pip "$venv" install -q -r bench/requirements.txt
 "$venv/bin/python" scripts/whole_unit_chart.py
