@@ -657,9 +657,10 @@ PyObject* skipped_list(std::vector<Skipped>& skipped, const FileOrder& order) {
   };
   std::sort(skipped.begin(), skipped.end(),
             [&key](const Skipped& a, const Skipped& b) { return key(a) < key(b); });
-  skipped.erase(std::unique(skipped.begin(), skipped.end(),
-                            [&key](const Skipped& a, const Skipped& b) { return key(a) == key(b); }),
-                skipped.end());
+  skipped.erase(
+      std::unique(skipped.begin(), skipped.end(),
+                  [&key](const Skipped& a, const Skipped& b) { return key(a) == key(b); }),
+      skipped.end());
   Ref list(checked(PyList_New(static_cast<Py_ssize_t>(skipped.size()))));
   for (std::size_t i = 0; i < skipped.size(); ++i) {
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
@@ -792,8 +793,8 @@ PyObject* unit_table(std::uint64_t handle, PyObject* unit, const std::string& pa
   const Ref skipped_ranges(skipped_list(skipped, order));
   const Ref file_names(order.files());
   const Ref declaration_list(declarations.list());
-  return checked(PyTuple_Pack(4, file_names.get(), declaration_list.get(), nodes.get(),
-                              skipped_ranges.get()));
+  return checked(
+      PyTuple_Pack(4, file_names.get(), declaration_list.get(), nodes.get(), skipped_ranges.get()));
 }
 
 }  // namespace astsieve_cindex
