@@ -37,8 +37,11 @@ FileFilter::FileFilter(const std::string& pattern, std::string main_path)
 }
 
 void FileFilter::classify(const libclang::Cursor& cursor, FileVerdict& verdict) {
+  classify(libclang::functions().getCursorLocation(cursor), verdict);
+}
+
+void FileFilter::classify(const libclang::SourceLocation& location, FileVerdict& verdict) {
   const libclang::Functions& api = libclang::functions();
-  const libclang::SourceLocation location = api.getCursorLocation(cursor);
   libclang::File file = nullptr;
   unsigned line = 0;
   unsigned column = 0;

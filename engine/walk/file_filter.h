@@ -34,6 +34,9 @@ class FileFilter {
   // into one verdict copies each file name into the same buffer. The path is
   // meaningful only when the verdict is Accepted.
   void classify(const libclang::Cursor& cursor, FileVerdict& verdict);
+  // The same for a position that is no cursor's (a range the preprocessor
+  // skipped).
+  void classify(const libclang::SourceLocation& location, FileVerdict& verdict);
 
  private:
   std::optional<PathPattern> pattern_;

@@ -2,8 +2,10 @@
 
 A changed line is a line the diff adds, or, where the diff only removes
 lines, the new file's lines on either side of the removal: removals count
-through the lines around them. A top-level declaration is touched when one of its file's changed
-lines lies in its line range.
+through the lines around them. A top-level declaration is touched when one
+of its file's changed lines lies in its line range; several may hold one
+line (`struct point {...} origin;`). A changed line in code the
+preprocessor skipped (`#if 0`) that holds no node in any unit is inactive.
 """
 
 from __future__ import annotations
@@ -11,7 +13,7 @@ from __future__ import annotations
 import functools
 import os
 import re
-from typing import Dict, Iterable, List, NamedTuple, Set, Tuple
+from typing import Any, Dict, Iterable, List, NamedTuple, Optional, Set, Tuple, Union
 
 from unidiff.errors import UnidiffParseError
 from unidiff.patch import PatchSet
@@ -22,6 +24,7 @@ from .scan import UnitResult
 
 __all__ = [
     "DiffError",
+    "Inactive",
     "Touched",
     "changed_lines",
     "diff_pattern",
@@ -44,6 +47,9 @@ _C_EXTENSIONS = frozenset(
 _GIT_ESCAPE = re.compile(rb"\\([0-7]{1,3}|.)", re.DOTALL)
 _GIT_ESCAPED = dict(zip(b'abtnvfr"\\', b'\a\b\t\n\v\f\r"\\'))
 
+# An anonymous type's name as the records give it, with its file's path.
+_ANONYMOUS = re.compile(r"(\(anonymous (?:struct|union|class|enum) at )(.+?)(:[0-9]+\))")
+
 
 class DiffError(Exception):
     """Text that is no unified diff; one line."""
@@ -53,6 +59,17 @@ class Touched(NamedTuple):
     """A declaration (its file named as in the diff) and its changed lines."""
 
     declaration: Declaration
+    lines: Tuple[int, ...]
+
+
+class Inactive(NamedTuple):
+    """Lines the preprocessor skipped, from the directive that began the
+    skip to the one that ended it (the file named as in the diff), and the
+    changed lines among them."""
+
+    file: str
+    first_line: int
+    last_line: int
     lines: Tuple[int, ...]
 
 
@@ -143,27 +160,83 @@ def diff_pattern(paths: Iterable[str]) -> str:
     return "(?:.*/)?(?:" + "|".join(names) + ")" if names else ""
 
 
+class _Paths:
+    """The diff's paths by the real paths of the files they name."""
+
+    def __init__(self, changed: Dict[str, Set[int]], root: str) -> None:
+        self.by_real = {real_path(os.path.join(root, path)): path for path in changed}
+        self.root = real_path(root)
+
+    def of(self, file: str) -> Optional[str]:
+        return self.by_real.get(real_path(file))
+
+    def _relative(self, match: "re.Match[str]") -> str:
+        before, file, after = match.groups()
+        path = self.of(file)
+        if path is None:
+            real = real_path(file)
+            inside = real.startswith(self.root.rstrip("/") + "/")
+            path = os.path.relpath(real, self.root) if inside else file
+        return before + path + after
+
+    def name(self, name: str) -> str:
+        """`name` with the file of each anonymous type in it relative to the
+        root, as the diff names it where it does."""
+        return _ANONYMOUS.sub(self._relative, name) if "(anonymous " in name else name
+
+
 def touched_declarations(
     changed: Dict[str, Set[int]], root: str, results: Iterable[UnitResult]
-) -> Tuple[List[Touched], Set[str]]:
+) -> Tuple[List[Union[Touched, Inactive]], Set[str]]:
     """The declarations touched by `changed` ({path relative to `root`:
-    lines}), each once however many units hold it, in the order of `changed`
-    and then by line; and the paths of `changed` that some unit reads."""
-    by_real = {real_path(os.path.join(root, path)): path for path in changed}
+    lines}), each once however many units hold it, and the skipped ranges
+    holding inactive changed lines, in the order of `changed` and then by
+    line; and the paths of `changed` that some unit reads."""
+    paths = _Paths(changed, root)
     declarations: Set[Declaration] = set()
+    skipped: Set[Tuple[str, int, int]] = set()
+    active: Set[Tuple[str, int]] = set()  # changed lines holding a node
     reached: Set[str] = set()
     for result in results:
-        reached.update(by_real[real] for real in map(real_path, result.files) if real in by_real)
-        for record in result.records:
-            declaration = record.declaration
-            path = by_real.get(real_path(declaration.file)) if declaration else None
-            if declaration and path is not None:
-                declarations.add(declaration._replace(file=path))
+        reached.update(filter(None, map(paths.of, result.files)))
+        table = result.table
+        if table is None:
+            continue
+        files = [paths.of(file) for file in table.files]
+        for found in table.declarations:
+            path = files[found.file]
+            if path is not None:
+                name = paths.name(found.name)
+                declarations.add(
+                    Declaration(found.kind, name, path, found.first_line, found.last_line)
+                )
+        ranges = [
+            (path, r.first_line, r.last_line)
+            for r in table.skipped
+            for path in (files[r.file],)
+            if path is not None
+            and any(r.first_line <= line <= r.last_line for line in changed[path])
+        ]
+        if ranges:
+            skipped.update(ranges)
+            for node in table.nodes:
+                path = files[node.file]
+                if path is not None and node.line in changed[path]:
+                    active.add((path, node.line))
     order = {path: index for index, path in enumerate(changed)}
-    touched = []
-    for declaration in sorted(declarations, key=lambda d: (order[d.file], d[3], d[4], d[0], d[1])):
+    entries: List[Tuple[Tuple[Any, ...], Union[Touched, Inactive]]] = []
+    for declaration in declarations:
         lines = changed[declaration.file]
         inside = [line for line in lines if declaration.first_line <= line <= declaration.last_line]
         if inside:
-            touched.append(Touched(declaration, tuple(sorted(inside))))
-    return touched, reached
+            key = (order[declaration.file], declaration[3], declaration[4], 0, *declaration[:2])
+            entries.append((key, Touched(declaration, tuple(sorted(inside)))))
+    for path, first, last in skipped:
+        inside = [
+            line for line in changed[path] if first <= line <= last and (path, line) not in active
+        ]
+        if inside:
+            entry = Inactive(path, first, last, tuple(sorted(inside)))
+            entries.append(((order[path], first, last, 1), entry))
+    entries.sort(key=lambda keyed: keyed[0])
+    return [entry for _, entry in entries], reached

@@ -2,11 +2,15 @@
 top-level declaration it lies in, as picklable tuples of str and int.
 
 Namespaces and `extern "C"` blocks hold declarations rather than being
-one: the declarations inside them count as top-level, named with the
-namespaces around them (`geometry::area`). A node belongs to the top-level
-declaration whose extent holds its position; nodes outside every declaration
-(namespace lines, inclusions, macros used between declarations) belong to
-none. The helper makes the records natively, in one walk of the unit.
+one: the declarations inside them count as top-level. A declaration is
+named with the namespaces and classes it belongs to (`geometry::area`,
+`geometry::Shape::area` for a method defined out of its class), an
+anonymous type as `(anonymous struct at FILE:LINE)` (union, enum and class
+likewise) with FILE as the records name files. A node belongs to the
+top-level declaration whose extent holds its position, of several the one
+that starts last; nodes outside every declaration (namespace lines,
+inclusions, macros used between declarations) belong to none. The helper
+makes the records natively, in one walk of the unit.
 """
 
 from __future__ import annotations
@@ -22,9 +26,11 @@ from .handles import translation_unit_handle
 from .table import (
     Declaration,
     NodeRecord,
+    SkippedRange,
     TableDeclaration,
     TableNode,
     UnitTable,
+    declarations_of,
     records_of,
     table_of,
 )
@@ -41,14 +47,18 @@ _native.bind_records(
 def unit_table(unit: TranslationUnit, pattern: str = "", directory: str = "") -> UnitTable:
     """The records of every node of `unit` in an accepted file (the main
     file, and files whose whole path matches `pattern`) as a UnitTable:
-    main file first, then by path, line and column. Paths libclang gives
-    relative (to the working directory of the parse) are made relative to
-    `directory`."""
-    files, declarations, nodes = _native.unit_table(translation_unit_handle(unit), unit, pattern)
+    main file first, then by path, line and column; with every top-level
+    declaration of those files and the ranges of their lines that the
+    preprocessor skipped. Paths libclang gives relative (to the working
+    directory of the parse) are made relative to `directory`."""
+    files, declarations, nodes, skipped = _native.unit_table(
+        translation_unit_handle(unit), unit, pattern, directory
+    )
     joined = tuple(os.path.join(directory, file) for file in files)
-    table = UnitTable(joined, declarations, nodes)
+    table = UnitTable(joined, declarations, nodes, [SkippedRange(*found) for found in skipped])
     if len(set(joined)) < len(joined):  # two names of one file, e.g. `a.h` and `/dir/a.h`
-        return table_of(records_of(table))
+        ranges = [(joined[found.file], found.first_line, found.last_line) for found in table.skipped]
+        return table_of(records_of(table), declarations_of(table), ranges)
     return table
 
 

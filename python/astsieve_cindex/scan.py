@@ -11,30 +11,36 @@ from __future__ import annotations
 import functools
 import os
 import time
-from typing import Generator, Iterable, NamedTuple, Optional, Tuple, Union
+from typing import Generator, Iterable, List, NamedTuple, Optional, Tuple, Union
 
 from clang.cindex import LibclangError
 
 from .loading import load_cindex
 from .parsing import ParseError, parse_file
 from .project import Unit
-from .records import NodeRecord, unit_records
+from .records import NodeRecord, unit_table
+from .table import UnitTable, records_of
 from .workers import WorkerFailure, each_result
 
 __all__ = ["UnitFailure", "UnitResult", "scan", "scan_unit"]
 
 
 class UnitResult(NamedTuple):
-    """What one unit gave: its node records and the files it read, or the
+    """What one unit gave: its table of nodes and the files it read, or the
     one-line error that stopped it; and the seconds spent parsing and
     grouping."""
 
     unit: Unit
-    records: Tuple[NodeRecord, ...]
+    table: Optional[UnitTable]
     files: Tuple[str, ...]
     error: Optional[str]
     parse_seconds: float
     group_seconds: float
+
+    @property
+    def records(self) -> List[NodeRecord]:
+        """The table in row form: one NodeRecord per node."""
+        return records_of(self.table) if self.table else []
 
 
 class UnitFailure(NamedTuple):
@@ -54,24 +60,24 @@ def scan_unit(unit: Unit, pattern: str = "") -> UnitResult:
     """
     started = time.perf_counter()
     if not os.path.isfile(unit.file):
-        return UnitResult(unit, (), (), f"no such file: {unit.file}", 0.0, 0.0)
+        return UnitResult(unit, None, (), f"no such file: {unit.file}", 0.0, 0.0)
     try:
         cindex = load_cindex()
         parsed = parse_file(cindex, unit.file, unit.parse_arguments())
     except (ParseError, LibclangError, RuntimeError) as error:
-        return UnitResult(unit, (), (), str(error), time.perf_counter() - started, 0.0)
+        return UnitResult(unit, None, (), str(error), time.perf_counter() - started, 0.0)
     parsed_at = time.perf_counter()
     try:
-        records = tuple(unit_records(parsed, pattern, unit.directory))
+        table = unit_table(parsed, pattern, unit.directory)
     except (RuntimeError, UnicodeDecodeError) as error:
         message = f"cannot group {unit.file}: {error}"
         return UnitResult(
-            unit, (), (), message, parsed_at - started, time.perf_counter() - parsed_at
+            unit, None, (), message, parsed_at - started, time.perf_counter() - parsed_at
         )
     included = (inclusion.include.name for inclusion in parsed.get_includes())
     files = tuple(os.path.join(unit.directory, name) for name in (parsed.spelling, *included))
     return UnitResult(
-        unit, records, files, None, parsed_at - started, time.perf_counter() - parsed_at
+        unit, table, files, None, parsed_at - started, time.perf_counter() - parsed_at
     )
 
 

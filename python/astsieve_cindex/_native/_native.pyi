@@ -35,7 +35,8 @@ class CursorList(Sequence[Cursor]):
     def index(self, value: Any, start: int = ..., stop: int = ...) -> int: ...
 
 _Text = Union[str, bytes]
-_MainPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]", None]
+_Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+_MainPath = Union[_Path, None]
 
 def bind(
     cursor_type: Type[Cursor], unit_type: Type[TranslationUnit], check_libclang: Callable[[], object], /
@@ -56,6 +57,8 @@ def bind_records(
     /,
 ) -> None: ...
 def unit_table(
-    handle: int, unit: TranslationUnit, pattern: _Text, /
-) -> Tuple[Tuple[str, ...], List[TableDeclaration], List[TableNode]]: ...
+    handle: int, unit: TranslationUnit, pattern: _Text, directory: _Path, /
+) -> Tuple[
+    Tuple[str, ...], List[TableDeclaration], List[TableNode], List[Tuple[int, int, int]]
+]: ...
 def libclang_file(address: int, /) -> Union[str, None]: ...

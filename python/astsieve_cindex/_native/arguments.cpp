@@ -90,22 +90,27 @@ std::string pattern_argument(PyObject* pattern) {
   return std::string(text, static_cast<std::size_t>(size));
 }
 
-std::string main_path_argument(PyObject* main_path, PyObject* unit) {
-  Ref path;
-  if (main_path == Py_None) {
-    path = Ref(checked(PyObject_GetAttrString(unit, "spelling")));
-  } else if (PyUnicode_Check(main_path) || PyBytes_Check(main_path) ||
-             PyObject_HasAttrString(reinterpret_cast<PyObject*>(Py_TYPE(main_path)),
-                                    "__fspath__")) {
-    path = Ref(checked(PyOS_FSPath(main_path)));
-  } else {
-    raise_type_error("the main path must be str, bytes or os.PathLike, got %.200s", main_path);
+std::string path_argument(PyObject* path, const char* what) {
+  if (!PyUnicode_Check(path) && !PyBytes_Check(path) &&
+      !PyObject_HasAttrString(reinterpret_cast<PyObject*>(Py_TYPE(path)), "__fspath__")) {
+    PyErr_Format(PyExc_TypeError, "%s must be str, bytes or os.PathLike, got %.200s", what,
+                 Py_TYPE(path)->tp_name);
+    throw PythonError{};
   }
-  if (PyBytes_Check(path.get())) {
-    return bytes_text(path.get());
+  const Ref text(checked(PyOS_FSPath(path)));
+  if (PyBytes_Check(text.get())) {
+    return bytes_text(text.get());
   }
-  const Ref encoded(checked(PyUnicode_EncodeFSDefault(path.get())));
+  const Ref encoded(checked(PyUnicode_EncodeFSDefault(text.get())));
   return bytes_text(encoded.get());
+}
+
+std::string main_path_argument(PyObject* main_path, PyObject* unit) {
+  if (main_path == Py_None) {
+    const Ref spelling(checked(PyObject_GetAttrString(unit, "spelling")));
+    return path_argument(spelling.get(), "the main path");
+  }
+  return path_argument(main_path, "the main path");
 }
 
 std::uint64_t handle_argument(PyObject* handle) {

@@ -66,7 +66,11 @@ astsieve::CursorTuple cursor_tuple_of(PyObject* cursor);
 // str (taken as UTF-8) or bytes.
 std::string pattern_argument(PyObject* pattern);
 
-// str, bytes or os.PathLike, encoded as os.fsencode does; None stands for
+// str, bytes or os.PathLike, encoded as os.fsencode does; TypeError names
+// it as `what`.
+std::string path_argument(PyObject* path, const char* what);
+
+// A path argument; None stands for
 // the unit's main file.
 std::string main_path_argument(PyObject* main_path, PyObject* unit);
 

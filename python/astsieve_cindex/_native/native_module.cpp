@@ -7,10 +7,10 @@
 // main_path) and children_by_path(node, pattern, main_path) take the
 // companion's arguments as its public functions do (main_path None: the
 // unit's main file). bind_records(...) comes before unit_table(handle, unit,
-// pattern), the records of a unit (records.h). libclang_file(address) names
-// the libclang file in use, with the engine's lookup of the loaded libclang.
-// Python's cyclic collector is paused during each call and restored on every
-// exit.
+// pattern, directory), the records of a unit (records.h). libclang_file(address)
+// names the libclang file in use, with the engine's lookup of the loaded
+// libclang. Python's cyclic collector is paused during each call and restored
+// on every exit.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -114,12 +114,13 @@ PyObject* unit_lines(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 }
 
 PyObject* unit_table(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  return run("unit_table", args, nargs, 3, [](PyObject* const* arguments, Ref& unit) {
+  return run("unit_table", args, nargs, 4, [](PyObject* const* arguments, Ref& unit) {
     const std::uint64_t handle = handle_argument(arguments[0]);
     Py_INCREF(arguments[1]);
     unit = Ref(arguments[1]);
-    return [handle, owner = unit.get(), pattern = pattern_argument(arguments[2])] {
-      return astsieve_cindex::unit_table(handle, owner, pattern);
+    return [handle, owner = unit.get(), pattern = pattern_argument(arguments[2]),
+            directory = path_argument(arguments[3], "the directory")] {
+      return astsieve_cindex::unit_table(handle, owner, pattern, directory);
     };
   });
 }
@@ -206,7 +207,8 @@ PyMethodDef functions[] = {
      "bind_records(kind_names, TableNode, TableDeclaration): clang.cindex's kind names by id, "
      "and the types of a unit table's rows."},
     {"unit_table", fast<unit_table>(), METH_FASTCALL,
-     "unit_table(handle, unit, pattern): (files, declarations, nodes) of records.unit_table."},
+     "unit_table(handle, unit, pattern, directory): (files, declarations, nodes, skipped) of "
+     "records.unit_table."},
     {"subtree_lines", fast<subtree_lines>(), METH_FASTCALL,
      "subtree_lines(node, pattern, main_path): update_path_lineno."},
     {"children_by_path", fast<children_by_path>(), METH_FASTCALL,

@@ -14,6 +14,14 @@ void for_each_function(Functions& table, Bind&& bind) {
   bind("clang_getRangeStart", table.getRangeStart);
   bind("clang_getRangeEnd", table.getRangeEnd);
   bind("clang_isDeclaration", table.isDeclaration);
+  bind("clang_isTranslationUnit", table.isTranslationUnit);
+  bind("clang_getCursorSemanticParent", table.getCursorSemanticParent);
+  bind("clang_equalCursors", table.equalCursors);
+  bind("clang_Cursor_isAnonymous", table.Cursor_isAnonymous);
+  bind("clang_getCursorType", table.getCursorType);
+  bind("clang_getTypeSpelling", table.getTypeSpelling);
+  bind("clang_getAllSkippedRanges", table.getAllSkippedRanges);
+  bind("clang_disposeSourceRangeList", table.disposeSourceRangeList);
 }
 
 Functions bind_table() {

@@ -11,12 +11,25 @@ namespace astsieve_cindex::record_api {
 using astsieve::libclang::Cursor;
 using astsieve::libclang::SourceLocation;
 using astsieve::libclang::String;
+using astsieve::libclang::TranslationUnit;
 
 // CXSourceRange
 struct SourceRange {
   const void* ptr_data[2];
   unsigned begin_int_data;
   unsigned end_int_data;
+};
+
+// CXSourceRangeList
+struct SourceRangeList {
+  unsigned count;
+  SourceRange* ranges;
+};
+
+// CXType
+struct Type {
+  int kind;
+  void* data[2];
 };
 
 extern "C" {
@@ -29,6 +42,14 @@ struct Functions {
   SourceLocation (*getRangeStart)(SourceRange range);
   SourceLocation (*getRangeEnd)(SourceRange range);
   unsigned (*isDeclaration)(int kind);
+  unsigned (*isTranslationUnit)(int kind);
+  Cursor (*getCursorSemanticParent)(Cursor cursor);
+  unsigned (*equalCursors)(Cursor a, Cursor b);
+  unsigned (*Cursor_isAnonymous)(Cursor cursor);  // LLVM 9 on
+  Type (*getCursorType)(Cursor cursor);
+  String (*getTypeSpelling)(Type type);
+  SourceRangeList* (*getAllSkippedRanges)(TranslationUnit unit);
+  void (*disposeSourceRangeList)(SourceRangeList* ranges);
 };
 
 }  // extern "C"

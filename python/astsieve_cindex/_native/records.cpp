@@ -26,10 +26,17 @@ namespace lc = astsieve::libclang;
 // Namespaces and `extern "C"` blocks (libclang 14 reports those as
 // unexposed declarations) hold top-level declarations rather than being one.
 constexpr std::int32_t kUnexposedDecl = 1;
+constexpr std::int32_t kStructDecl = 2;
+constexpr std::int32_t kUnionDecl = 3;
+constexpr std::int32_t kClassDecl = 4;
+constexpr std::int32_t kEnumDecl = 5;
 constexpr std::int32_t kNamespace = 22;
 constexpr std::int32_t kLinkageSpec = 23;
 constexpr std::int32_t kMacroDefinition = 501;
 constexpr const char* kAnonymousNamespace = "(anonymous namespace)";
+// Scopes above a declaration followed for its name; deeper ones are left out
+// rather than followed without end.
+constexpr int kMaxScopes = 256;
 // Kind ids are small (below 1000 in every libclang); a larger one in the
 // names is refused rather than sized for.
 constexpr long kMaxKindId = 1 << 16;
@@ -145,6 +152,141 @@ Position expansion_position(const lc::SourceLocation& location) {
   lc::functions().getInstantiationLocation(location, nullptr, &line, &column, nullptr);
   return {line, column};
 }
+
+// The keyword of a struct, union, class or enum declaration; nullptr for
+// other kinds.
+const char* tag_keyword(std::int32_t kind) {
+  switch (kind) {
+    case kStructDecl:
+      return "struct";
+    case kUnionDecl:
+      return "union";
+    case kClassDecl:
+      return "class";
+    case kEnumDecl:
+      return "enum";
+    default:
+      return nullptr;
+  }
+}
+
+bool is_identifier(std::string_view text) {
+  if (text.empty() || (text[0] >= '0' && text[0] <= '9')) {
+    return false;
+  }
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    return c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+  });
+}
+
+// The names of declarations as the records give them: qualified by the
+// scopes around them (namespaces and classes, through the semantic parent,
+// so that an out-of-line definition names its class), an anonymous type as
+// `(anonymous struct at FILE:LINE)` with FILE as the records name files.
+class Names {
+ public:
+  explicit Names(std::string directory) : directory_(std::move(directory)) {}
+
+  // The name of a top-level declaration whose lexical parent, `parent`, is
+  // named by `prefix` (ending in "::" unless empty).
+  std::string qualified(const lc::Cursor& cursor, const lc::Cursor& parent,
+                        const std::string& prefix) const {
+    const record_api::Functions& api = record_api::functions();
+    const lc::Cursor scope = api.getCursorSemanticParent(cursor);
+    std::string name;
+    if (lc::functions().Cursor_isNull(scope) != 0 || api.equalCursors(scope, parent) != 0) {
+      name = prefix;
+    } else {
+      append_scopes(scope, name, 0);
+    }
+    append_own(cursor, name);
+    return name;
+  }
+
+  // A declaration's own name; a namespace's too.
+  void append_own(const lc::Cursor& cursor, std::string& name) const {
+    const record_api::Functions& api = record_api::functions();
+    std::string spelling;
+    with_text(api.getCursorSpelling(cursor),
+              [&spelling](const char* text, std::size_t size) { spelling.assign(text, size); });
+    if (cursor.kind == kNamespace) {
+      name += spelling.empty() ? kAnonymousNamespace : spelling;
+      return;
+    }
+    const char* keyword = tag_keyword(cursor.kind);
+    if (keyword == nullptr) {
+      name += spelling;
+      return;
+    }
+    // libclang 16 on spells an anonymous type `(unnamed struct at /abs/x.h:3:9)`
+    // or `struct (unnamed at ...)`, earlier ones "". A type named by a typedef
+    // (`typedef struct {...} t;`) takes that name, which libclang before 16
+    // gives only as the type's spelling (`ns::t`).
+    if (api.Cursor_isAnonymous(cursor) == 0) {
+      if (spelling.empty()) {
+        with_text(api.getTypeSpelling(api.getCursorType(cursor)),
+                  [&spelling](const char* text, std::size_t size) {
+                    const std::string_view type(text, size);
+                    const std::size_t scope = type.rfind("::");
+                    const std::string_view last =
+                        scope == std::string_view::npos ? type : type.substr(scope + 2);
+                    if (is_identifier(last)) {
+                      spelling.assign(last.data(), last.size());
+                    }
+                  });
+      }
+      if (!spelling.empty()) {
+        name += spelling;
+        return;
+      }
+    }
+    append_anonymous(cursor, keyword, name);
+  }
+
+ private:
+  void append_scopes(const lc::Cursor& scope, std::string& name, int depth) const {
+    const record_api::Functions& api = record_api::functions();
+    if (depth >= kMaxScopes || lc::functions().Cursor_isNull(scope) != 0 ||
+        api.isTranslationUnit(scope.kind) != 0) {
+      return;
+    }
+    append_scopes(api.getCursorSemanticParent(scope), name, depth + 1);
+    if (scope.kind != kLinkageSpec && scope.kind != kUnexposedDecl) {  // extern "C"
+      append_own(scope, name);
+      name += "::";
+    }
+  }
+
+  void append_anonymous(const lc::Cursor& cursor, const char* keyword, std::string& name) const {
+    const lc::Functions& api = lc::functions();
+    lc::File file = nullptr;
+    unsigned line = 0;
+    api.getInstantiationLocation(api.getCursorLocation(cursor), &file, &line, nullptr, nullptr);
+    name += "(anonymous ";
+    name += keyword;
+    std::string path;
+    if (file != nullptr) {
+      with_text(api.getFileName(file),
+                [&path](const char* text, std::size_t size) { path.assign(text, size); });
+    }
+    if (!path.empty()) {
+      name += " at ";
+      // As os.path.join(directory, path) joins them.
+      if (path[0] != '/' && !directory_.empty()) {
+        name += directory_;
+        if (directory_.back() != '/') {
+          name += '/';
+        }
+      }
+      name += path;
+      name += ':';
+      name += std::to_string(line);
+    }
+    name += ')';
+  }
+
+  std::string directory_;
+};
 
 // The files of the nodes by their names as libclang reports them, numbered
 // in order of first sight.
@@ -265,6 +407,8 @@ class Extents {
     }
   }
 
+  std::vector<Extent>& in_file(std::size_t file) { return by_file_[file]; }
+
   // Of the extents of `file` that hold `position`, the one that starts last
   // (extents overlap: `struct s {...} value;`, a `#define` inside a
   // function); nullptr if none does.
@@ -301,19 +445,19 @@ struct Collection {
   astsieve::FileFilter& filter;
   const Files& files;
   Extents& extents;
+  const Names& names;
   astsieve::FileVerdict verdict;
 };
 
-void add_declaration(const lc::Cursor& cursor, Collection& collection, const std::string& prefix) {
+void add_declaration(const lc::Cursor& cursor, const lc::Cursor& parent, Collection& collection,
+                     const std::string& prefix) {
   const std::int64_t file = collection.files.find(collection.verdict.path);
   if (file < 0) {
     return;  // no node lies in its file, so none lies in it
   }
   const record_api::Functions& api = record_api::functions();
   const record_api::SourceRange range = api.getCursorExtent(cursor);
-  std::string name = prefix;
-  with_text(api.getCursorSpelling(cursor),
-            [&name](const char* text, std::size_t size) { name.append(text, size); });
+  const std::string name = collection.names.qualified(cursor, parent, prefix);
   collection.extents.add(static_cast<std::size_t>(file),
                          expansion_position(api.getRangeStart(range)),
                          expansion_position(api.getRangeEnd(range)), kind_name(cursor.kind),
@@ -333,16 +477,13 @@ void collect(const lc::Cursor& parent, Collection& collection, std::string& pref
     if (is_container(child.kind)) {
       const std::size_t outer = prefix.size();
       if (child.kind == kNamespace) {
-        with_text(record_api::functions().getCursorSpelling(child),
-                  [&prefix](const char* text, std::size_t size) {
-                    prefix.append(size != 0 ? text : kAnonymousNamespace);
-                  });
+        collection.names.append_own(child, prefix);
         prefix += "::";
       }
       collect(child, collection, prefix);
       prefix.resize(outer);
     } else if (is_declaration(child.kind)) {
-      add_declaration(child, collection, prefix);
+      add_declaration(child, parent, collection, prefix);
     }
   }
 }
@@ -414,19 +555,24 @@ class FileOrder {
       Py_INCREF(name);
       PyTuple_SET_ITEM(files_.get(), static_cast<Py_ssize_t>(place), name);
       rank_[order[place]] = static_cast<std::uint32_t>(place);
+      order_.push_back(static_cast<std::uint32_t>(order[place]));
     }
   }
 
   std::uint32_t rank(std::uint32_t file) const { return rank_[file]; }
+  // The file at `place` in record order.
+  std::uint32_t at(std::size_t place) const { return order_[place]; }
   PyObject* files() { return files_.release(); }
 
  private:
   std::vector<std::uint32_t> rank_;
+  std::vector<std::uint32_t> order_;
   Ref files_;
 };
 
-// The declarations that nodes lie in, in order of first use; equal ones
-// (`void f(int); void f(char);` on one line) once, as table_of has them.
+// The declarations, those that nodes lie in first, in order of first use;
+// equal ones (`void f(int); void f(char);` on one line) once, as table_of
+// has them.
 class Declarations {
  public:
   Declarations() : list_(checked(PyList_New(0))), seen_(checked(PyDict_New())) {}
@@ -463,6 +609,67 @@ class Declarations {
   Ref list_;
   Ref seen_;
 };
+
+// A range of lines that the preprocessor skipped (`#if 0` to `#endif`, both
+// directives' lines included), in an accepted file.
+struct Skipped {
+  std::uint32_t file;
+  std::int64_t first_line;
+  std::int64_t last_line;
+};
+
+std::vector<Skipped> skipped_ranges(lc::TranslationUnit unit, astsieve::FileFilter& filter,
+                                    Files& files) {
+  const record_api::Functions& api = record_api::functions();
+  struct Disposer {
+    const record_api::Functions& api;
+    record_api::SourceRangeList* list;
+    ~Disposer() {
+      if (list != nullptr) {
+        api.disposeSourceRangeList(list);
+      }
+    }
+  } ranges{api, api.getAllSkippedRanges(unit)};
+  std::vector<Skipped> found;
+  if (ranges.list == nullptr) {
+    return found;
+  }
+  astsieve::FileVerdict verdict;
+  for (unsigned i = 0; i < ranges.list->count; ++i) {
+    const record_api::SourceRange& range = ranges.list->ranges[i];
+    filter.classify(api.getRangeStart(range), verdict);
+    if (verdict.kind == astsieve::FileVerdict::Accepted) {
+      const Position end = expansion_position(api.getRangeEnd(range));
+      found.push_back(Skipped{files.index_of(verdict.path), verdict.line, end.first});
+    }
+  }
+  return found;
+}
+
+// The skipped ranges as (file, first_line, last_line) in record order, each
+// once (a header read twice is skipped twice).
+PyObject* skipped_list(std::vector<Skipped>& skipped, const FileOrder& order) {
+  for (Skipped& range : skipped) {
+    range.file = order.rank(range.file);
+  }
+  const auto key = [](const Skipped& range) {
+    return std::make_tuple(range.file, range.first_line, range.last_line);
+  };
+  std::sort(skipped.begin(), skipped.end(),
+            [&key](const Skipped& a, const Skipped& b) { return key(a) < key(b); });
+  skipped.erase(
+      std::unique(skipped.begin(), skipped.end(),
+                  [&key](const Skipped& a, const Skipped& b) { return key(a) == key(b); }),
+      skipped.end());
+  Ref list(checked(PyList_New(static_cast<Py_ssize_t>(skipped.size()))));
+  for (std::size_t i = 0; i < skipped.size(); ++i) {
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
+                    checked(Py_BuildValue("(ILL)", skipped[i].file,
+                                          static_cast<long long>(skipped[i].first_line),
+                                          static_cast<long long>(skipped[i].last_line))));
+  }
+  return list.release();
+}
 
 }  // namespace
 
@@ -524,7 +731,8 @@ PyObject* bind_records(PyObject*, PyObject* args) {
   Py_RETURN_NONE;
 }
 
-PyObject* unit_table(std::uint64_t handle, PyObject* unit, const std::string& pattern) {
+PyObject* unit_table(std::uint64_t handle, PyObject* unit, const std::string& pattern,
+                     const std::string& directory) {
   if (record_types().node_type == nullptr) {
     PyErr_SetString(PyExc_RuntimeError,
                     "astsieve_cindex._native.bind_records() has not been called");
@@ -537,11 +745,16 @@ PyObject* unit_table(std::uint64_t handle, PyObject* unit, const std::string& pa
   RowSink sink(files, rows);
   astsieve::walk_unit(handle, filter, sink);
 
+  const auto translation_unit =
+      reinterpret_cast<lc::TranslationUnit>(static_cast<std::uintptr_t>(handle));
+  std::vector<Skipped> skipped;
+  if (handle != 0) {
+    skipped = skipped_ranges(translation_unit, filter, files);
+  }
   Extents extents(files.paths().size());
   if (handle != 0) {
-    const auto translation_unit =
-        reinterpret_cast<lc::TranslationUnit>(static_cast<std::uintptr_t>(handle));
-    Collection collection{filter, files, extents, {}};
+    const Names names(directory);
+    Collection collection{filter, files, extents, names, {}};
     std::string prefix;
     collect(lc::functions().getTranslationUnitCursor(translation_unit), collection, prefix);
   }
@@ -571,9 +784,17 @@ PyObject* unit_table(std::uint64_t handle, PyObject* unit, const std::string& pa
                     {file_number.of(file), line_number.of(row.line), column.get(),
                      kind_name(row.kind), row.spelling, declaration_number.of(declaration)}));
   }
+  // Then those no node lies in, in record order.
+  for (std::size_t place = 0; place < files.paths().size(); ++place) {
+    for (Extent& extent : extents.in_file(order.at(place))) {
+      declarations.index_of(extent, static_cast<std::uint32_t>(place));
+    }
+  }
+  const Ref skipped_ranges(skipped_list(skipped, order));
   const Ref file_names(order.files());
   const Ref declaration_list(declarations.list());
-  return checked(PyTuple_Pack(3, file_names.get(), declaration_list.get(), nodes.get()));
+  return checked(
+      PyTuple_Pack(4, file_names.get(), declaration_list.get(), nodes.get(), skipped_ranges.get()));
 }
 
 }  // namespace astsieve_cindex

@@ -15,11 +15,15 @@ namespace astsieve_cindex {
 // a Python error set on failure.
 PyObject* bind_records(PyObject* module, PyObject* args);
 
-// (files, declarations, nodes) of the unit `handle` of `unit`: files as
-// libclang names them, in record order; declarations as TableDeclaration,
-// in order of first use, equal ones once; nodes as TableNode, in record
-// order. The main path is the unit's spelling. Throws PythonError or a C++
-// exception.
-PyObject* unit_table(std::uint64_t handle, PyObject* unit, const std::string& pattern);
+// (files, declarations, nodes, skipped) of the unit `handle` of `unit`:
+// files as libclang names them, in record order; every top-level declaration
+// of an accepted file as TableDeclaration, those nodes lie in first in order
+// of first use, then the others in record order, equal ones once; nodes as
+// TableNode, in record order; the ranges the preprocessor skipped as (file,
+// first_line, last_line), in record order. The main path is the unit's
+// spelling; an anonymous type's name holds its file joined to `directory`.
+// Throws PythonError or a C++ exception.
+PyObject* unit_table(std::uint64_t handle, PyObject* unit, const std::string& pattern,
+                     const std::string& directory);
 
 }  // namespace astsieve_cindex

@@ -7,10 +7,11 @@ import argparse
 import json
 import os
 import sys
-from typing import List, NamedTuple, Sequence
+from typing import List, NamedTuple, Sequence, Union
 
 from ..changed import (
     DiffError,
+    Inactive,
     Touched,
     changed_lines,
     diff_pattern,
@@ -37,8 +38,9 @@ def add_parser(commands: Commands) -> None:
         "-p BUILD [DIFF] [--root DIR] [--json] [--jobs N] [--timeout SECONDS] [--resource-dir DIR]",
         "Read a unified diff (DIFF, or stdin) and list the top-level declarations its changed "
         "lines touch, in every file the compilation database reaches, as a unit or as a "
-        "header: kind, name, file and line range. Lines a diff removes count through the "
-        "lines around them.",
+        "header: kind, name, file and line range; and changed lines in code the preprocessor "
+        "skipped (#if 0), with the directives' line range. Lines a diff removes count through "
+        "the lines around them.",
         f"Example: git diff | {PROG} {COMMAND} -p build.",
     )
     parser.add_argument("diff", nargs="?", metavar="DIFF", help="the diff file; - or none: stdin")
@@ -50,7 +52,9 @@ def add_parser(commands: Commands) -> None:
         "for git diff, the repository's top folder)",
     )
     parser.add_argument(
-        "--json", action="store_true", help="one JSON object per declaration, one per line"
+        "--json",
+        action="store_true",
+        help="one JSON object per declaration or skipped range, one per line",
     )
 
 
@@ -108,19 +112,28 @@ def _listed(paths: Sequence[str]) -> str:
     return _printable(", ".join(paths))
 
 
-def _text(touched: Touched) -> str:
-    declaration = touched.declaration
+def _text(touched: Union[Touched, Inactive]) -> str:
     lines = ", ".join(map(str, touched.lines))
+    if isinstance(touched, Inactive):
+        return (
+            f"{_printable(touched.file)}:{touched.first_line}-{touched.last_line}: inactive: "
+            "skipped by "
+            f"the preprocessor (changed lines {lines})\n"
+        )
+    declaration = touched.declaration
     return (
         f"{_printable(declaration.file)}:{declaration.first_line}-{declaration.last_line}: "
         f"{declaration.kind} {declaration.name} (changed lines {lines})\n"
     )
 
 
-def _json(touched: Touched) -> str:
-    return (
-        json.dumps({**touched.declaration._asdict(), "changed_lines": list(touched.lines)}) + "\n"
-    )
+def _json(touched: Union[Touched, Inactive]) -> str:
+    if isinstance(touched, Inactive):
+        fields = {"change": "inactive", **touched._asdict()}
+        del fields["lines"]
+    else:
+        fields = {"change": "declaration", **touched.declaration._asdict()}
+    return json.dumps({**fields, "changed_lines": list(touched.lines)}) + "\n"
 
 
 def _nothing(arguments: argparse.Namespace, message: str) -> int:

@@ -39,6 +39,12 @@ inline int twice(int value) {
   return result;
 }
 int area(point p);
+struct shape {
+  double area() const;
+} unit_square;
+struct {
+  int hits;
+} counters;
 }  // namespace geo
 """
 AREA = """#include "geo.h"
@@ -53,6 +59,14 @@ int area(point p) {
 }  // namespace geo
 // helpers
 static int unused_helper(void) { return 1; }
+double geo::shape::area() const {
+  return 1.0;
+}
+#if 0
+static int retired(void) {
+  return 0;
+}
+#endif
 """
 MAIN = """#include "geo.h"
 int main() {
@@ -133,11 +147,15 @@ def oracle_declarations(unit):
 
 def oracle_nodes(unit, pattern):
     """{(real path, line): sorted (column, kind, spelling, declaration)}: a
-    recursive walk in which a top-level declaration owns its whole subtree,
-    the preprocessor's entities belong to the declaration around them, and
-    namespaces to none."""
+    recursive walk in which a top-level declaration owns its whole subtree
+    (of those that start together, `struct s {...} v;`, the one reaching
+    furthest owns them all), the preprocessor's entities belong to the
+    declaration around them, and namespaces to none."""
     declarations = oracle_declarations(unit)
     found = {}
+
+    def by_base(declaration):
+        return declaration and (declaration[0], named_by_base(declaration[1]), *declaration[2:])
 
     def accepted(cursor):
         file = cursor.location.file
@@ -148,7 +166,7 @@ def oracle_nodes(unit, pattern):
     def around(path, cursor):
         position = (cursor.location.line, cursor.location.column)
         inside = [d for d, start, end in declarations.get(path, []) if start <= position <= end]
-        return inside[0] if inside else None
+        return by_base(inside[0]) if inside else None
 
     def visit(cursor, owner, prefix):
         path = accepted(cursor)
@@ -160,19 +178,15 @@ def oracle_nodes(unit, pattern):
         else:
             inner = None
             if top and (kind.is_declaration() or kind.name == "MACRO_DEFINITION"):
-                extent = cursor.extent
-                owner = (
-                    kind.name,
-                    prefix + cursor.spelling,
-                    path,
-                    extent.start.line,
-                    extent.end.line,
-                )
+                start, end = cursor.extent.start, cursor.extent.end
+                start, end = (start.line, start.column), (end.line, end.column)
+                together = [(e, d) for d, s, e in declarations[path] if s == start and e >= end]
+                owner = by_base(max(together)[1])
             elif kind.is_preprocessing():
                 owner = around(path, cursor)
         location = cursor.location
         found.setdefault((path, location.line), []).append(
-            (location.column, kind.name, cursor.spelling, owner)
+            (location.column, kind.name, named_by_base(cursor.spelling), owner)
         )
         for child in cursor.get_children():
             visit(child, owner, inner)
@@ -180,6 +194,18 @@ def oracle_nodes(unit, pattern):
     for child in unit.cursor.get_children():
         visit(child, None, "")
     return {key: sorted(nodes, key=repr) for key, nodes in found.items()}
+
+
+ANONYMOUS_FILE = re.compile(r"(\((?:anonymous|unnamed) struct at )(.+?)(:[0-9]+)")
+
+
+def named_by_base(name):
+    """`name` with the file of an anonymous type in it (ours, or a spelling of
+    libclang's) by its base name: the walks parse with other arguments, which
+    name files otherwise."""
+    return ANONYMOUS_FILE.sub(
+        lambda match: match[1] + os.path.basename(match[2]) + match[3], name
+    )
 
 
 def scanned_nodes(records):
@@ -192,13 +218,13 @@ def scanned_nodes(records):
             if owner is not None:
                 owner = (
                     owner["kind"],
-                    owner["name"],
+                    named_by_base(owner["name"]),
                     os.path.realpath(owner["file"]),
                     owner["first_line"],
                     owner["last_line"],
                 )
             found.setdefault(key, []).append(
-                (node["column"], node["kind"], node["spelling"], owner)
+                (node["column"], node["kind"], named_by_base(node["spelling"]), owner)
             )
     return {key: sorted(nodes, key=repr) for key, nodes in found.items()}
 
@@ -353,13 +379,26 @@ def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, proje
     edit(header, "  // doubles\n", "")
     edit(header, "#define SCALE 2", "#define SCALE 3")
     main_file.write_text(MAIN + "int extra() {\n  return 4;\n}\n")
+    # Declarations that share a start, a method defined out of its class, an
+    # anonymous type, and code that #if 0 leaves out.
+    edit(header, "double area() const;", "double area() const;  // in square units")
+    edit(header, "int hits;", "long hits;")
+    edit(area, "return 1.0;", "return 1.5;")
+    edit(area, "  return 0;", "  return 2;")
     changed = {
-        area: {line_of(area, "HEIGHT_OF(p) + 0"), line_of(area, "helper functions")},
+        area: {
+            line_of(area, "HEIGHT_OF(p) + 0"),
+            line_of(area, "helper functions"),
+            line_of(area, "return 1.5;"),
+            line_of(area, "return 2;"),
+        },
         # A removed line counts through the lines around it.
         header: {
             line_of(header, "inline int twice"),
             line_of(header, "int result"),
             line_of(header, "SCALE 3"),
+            line_of(header, "in square units"),
+            line_of(header, "long hits"),
         },
         main_file: set(range(len(MAIN.splitlines()) + 1, len(MAIN.splitlines()) + 4)),
     }
@@ -370,7 +409,12 @@ def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, proje
                 lines = changed.get(Path(path), set())
                 inside = sorted(line for line in lines if declaration[3] <= line <= declaration[4])
                 if inside:
-                    expected.add((*declaration, tuple(inside)))
+                    kind, name, *rest = declaration
+                    # changed names an anonymous type's file as the diff does.
+                    name = name.replace(str(project) + "/", "")
+                    expected.add(("declaration", kind, name, *rest, tuple(inside)))
+    inactive = (line_of(area, "#if 0"), line_of(area, "#endif"))
+    expected.add(("inactive", None, None, str(area), *inactive, (line_of(area, "return 2;"),)))
 
     diff = git(project, "diff")
     done = run_cli("changed", "-p", "build", "--json", cwd=project, stdin=diff)
@@ -378,8 +422,9 @@ def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, proje
     touched = json_lines(done.stdout)
     found = {
         (
-            t["kind"],
-            t["name"],
+            t["change"],
+            t.get("kind"),
+            t.get("name"),
             os.path.realpath(project / t["file"]),
             t["first_line"],
             t["last_line"],
@@ -388,11 +433,23 @@ def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, proje
         for t in touched
     }
     assert found == expected and len(touched) == len(found)
-    assert {t["name"] for t in touched} == {"geo::area", "geo::twice", "SCALE", "extra"}
+    assert {t.get("name") for t in touched} == {
+        "geo::area",
+        "geo::twice",
+        "SCALE",
+        "extra",
+        "geo::shape",
+        "geo::unit_square",
+        f"geo::(anonymous struct at include/geo.h:{line_of(header, 'long hits') - 1})",
+        "geo::counters",
+        "geo::shape::area",
+        None,
+    }
     text = run_cli("changed", "-p", "build", "-", cwd=project, stdin=diff)
     assert text.stdout.splitlines() == [
-        f"{t['file']}:{t['first_line']}-{t['last_line']}: {t['kind']} {t['name']} "
-        f"(changed lines {', '.join(map(str, t['changed_lines']))})"
+        f"{t['file']}:{t['first_line']}-{t['last_line']}: "
+        + (f"{t['kind']} {t['name']}" if "kind" in t else "inactive: skipped by the preprocessor")
+        + f" (changed lines {', '.join(map(str, t['changed_lines']))})"
         for t in touched
     ]
 

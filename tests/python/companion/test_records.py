@@ -9,6 +9,7 @@ import pytest
 from astsieve_cindex.records import unit_records, unit_table
 from astsieve_cindex.table import records_of, table_of
 from python_records import unit_records as python_unit_records
+from python_records import unit_table as python_unit_table
 
 BODY = "int inside = 1;\n(void)inside;\n"
 # (main file name, its text, the other files, arguments, pattern)
@@ -37,6 +38,27 @@ CASES = {
         {},
         ["-std=c++17"],
         "",
+    ),
+    "classes, methods defined out of them and anonymous types": (
+        "main.cpp",
+        "namespace geo { struct Shape { double area() const; static int count; }; }\n"
+        "double geo::Shape::area() const { return 1; }\nint geo::Shape::count = 0;\n"
+        "template <typename T> struct Box { void put(T); };\n"
+        "template <typename T> void Box<T>::put(T) {}\n"
+        "struct { int a; } anonymous_value;\nnamespace { union { int i; float f; } u; }\n"
+        "enum { RED, GREEN };\ntypedef struct { void f(); } named;\nvoid named::f() {}\n"
+        '#include "inner.h"\nint from_inner(void) { return geo_inner::hidden.x; }\n',
+        {"inner.h": "namespace geo_inner { class { public: int x; } hidden; }\n"},
+        ["-std=c++17"],
+        r".*\.h",
+    ),
+    "code skipped by the preprocessor": (
+        "main.c",
+        "#if 0\nint dead;\n#endif\nint live(int a, int b) {\n  int sum = a + b * (a - b);\n#ifdef NOT_DEFINED\n  return 0;\n"
+        '#else\n  return sum;\n#endif\n}\n#include "twice.h"\n#include "twice.h"\n',
+        {"twice.h": "#if defined(SECOND)\nint second;\n#else\n#define SECOND\nint first;\n#endif\n"},
+        [],
+        r".*\.h",
     ),
     "a file included into a function body": (
         "main.c",
@@ -81,8 +103,13 @@ def test_native_records_are_the_python_records(cindex, tmp_path, builtin_include
     expected = python_unit_records(unit, pattern, "/elsewhere")
     assert len(expected) > 10
     assert unit_records(unit, pattern, "/elsewhere") == expected
-    # In the order table_of gives, each declaration once.
-    assert unit_table(unit, pattern, "/elsewhere") == table_of(expected)
+    # In the order table_of gives, each declaration once, then those no node
+    # lies in; and the lines skipped.
+    table = unit_table(unit, pattern, "/elsewhere")
+    assert table == python_unit_table(unit, pattern, "/elsewhere")
+    used = table_of(expected)
+    assert table.nodes == used.nodes
+    assert table.declarations[: len(used.declarations)] == used.declarations
 
 
 def test_relative_names_are_joined_with_the_directory(cindex, tmp_path, monkeypatch):

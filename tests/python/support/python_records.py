@@ -9,19 +9,21 @@ import bisect
 import ctypes
 import itertools
 import os
+import types
 from typing import Dict, List, NamedTuple, Optional, Tuple
 
-from clang.cindex import Cursor, CursorKind, TranslationUnit, conf
+from clang.cindex import Cursor, CursorKind, SourceRange, TranslationUnit, conf
 
 from astsieve_cindex.listing import kind_name
 from astsieve_cindex.queries import get_path_to_lineno_to_nodes, get_path_to_nodes
-from astsieve_cindex.table import Declaration, NodeRecord
+from astsieve_cindex.table import Declaration, NodeRecord, UnitTable, table_of
+from companion_oracle import qualified_name
+from oracle import FileFilter
 
-__all__ = ["unit_records"]
+__all__ = ["unit_records", "unit_table"]
 
 # libclang 14 reports `extern "C" {...}` as an unexposed declaration.
 _CONTAINERS = (CursorKind.NAMESPACE, CursorKind.LINKAGE_SPEC, CursorKind.UNEXPOSED_DECL)
-_ANONYMOUS_NAMESPACE = "(anonymous namespace)"
 
 
 Position = Tuple[int, int]
@@ -41,19 +43,16 @@ def _is_declaration(cursor: Cursor) -> bool:
 
 
 def _collect(
-    root: Cursor, pattern: str, main_path: str, prefix: str, into: Dict[str, List[_Extent]]
+    root: Cursor, pattern: str, main_path: str, directory: str, into: Dict[str, List[_Extent]]
 ) -> None:
     for path, cursors in get_path_to_nodes(root, pattern, main_path).items():
         for cursor in cursors:
             if cursor.kind in _CONTAINERS:
-                name = cursor.spelling or _ANONYMOUS_NAMESPACE
-                inner = prefix + name + "::" if cursor.kind == CursorKind.NAMESPACE else prefix
-                _collect(cursor, pattern, main_path, inner, into)
+                _collect(cursor, pattern, main_path, directory, into)
             elif _is_declaration(cursor):
                 start, end = cursor.extent.start, cursor.extent.end
-                declaration = Declaration(
-                    kind_name(cursor), prefix + cursor.spelling, path, start.line, end.line
-                )
+                name = qualified_name(cursor, directory)
+                declaration = Declaration(kind_name(cursor), name, path, start.line, end.line)
                 extent = _Extent((start.line, start.column), (end.line, end.column), declaration)
                 into.setdefault(path, []).append(extent)
 
@@ -102,17 +101,27 @@ class _Lookup:
         return None
 
 
+def _extents(unit: TranslationUnit, pattern: str, directory: str) -> Dict[str, List[_Extent]]:
+    extents: Dict[str, List[_Extent]] = {}
+    _collect(unit.cursor, pattern, unit.spelling, directory, extents)
+    for path, in_file in extents.items():
+        file = os.path.join(directory, path)
+        in_file[:] = [e._replace(declaration=e.declaration._replace(file=file)) for e in in_file]
+    return extents
+
+
 def unit_records(unit: TranslationUnit, pattern: str = "", directory: str = "") -> List[NodeRecord]:
     """Every node of `unit` in an accepted file (the main file, and files
     whose whole path matches `pattern`): main file first, then by path,
     line and column. Paths libclang gives relative (to the working
     directory of the parse) are made relative to `directory`."""
+    return _records(unit, pattern, directory, _extents(unit, pattern, directory))
+
+
+def _records(
+    unit: TranslationUnit, pattern: str, directory: str, extents: Dict[str, List[_Extent]]
+) -> List[NodeRecord]:
     main_path = unit.spelling
-    extents: Dict[str, List[_Extent]] = {}
-    _collect(unit.cursor, pattern, main_path, "", extents)
-    for path, in_file in extents.items():
-        file = os.path.join(directory, path)
-        in_file[:] = [e._replace(declaration=e.declaration._replace(file=file)) for e in in_file]
     lookup, column_of = _Lookup(extents), _Columns()
     grouped = get_path_to_lineno_to_nodes(unit, pattern, main_path)
     records = []
@@ -129,3 +138,43 @@ def unit_records(unit: TranslationUnit, pattern: str = "", directory: str = "") 
             found.sort(key=lambda record: record.column)  # stable: parents first
             records.extend(found)
     return records
+
+
+class _RangeList(ctypes.Structure):
+    _fields_ = [("count", ctypes.c_uint), ("ranges", ctypes.POINTER(SourceRange))]
+
+
+def _skipped(unit: TranslationUnit, pattern: str, directory: str) -> List[Tuple[str, int, int]]:
+    get, dispose = conf.lib.clang_getAllSkippedRanges, conf.lib.clang_disposeSourceRangeList
+    get.restype, get.argtypes = ctypes.POINTER(_RangeList), [ctypes.c_void_p]
+    dispose.argtypes = [ctypes.POINTER(_RangeList)]
+    ranges = get(unit.obj)
+    accepted = FileFilter(pattern, unit.spelling)
+    try:
+        found = []
+        for index in range(ranges.contents.count):
+            extent = ranges.contents.ranges[index]
+            place = accepted.classify(types.SimpleNamespace(location=extent.start))
+            if place is not None:
+                found.append((os.path.join(directory, place[0]), place[1], extent.end.line))
+    finally:
+        dispose(ranges)
+    return found
+
+
+def unit_table(unit: TranslationUnit, pattern: str = "", directory: str = "") -> UnitTable:
+    """The table of unit_records, with every top-level declaration of the
+    accepted files (those no node lies in after the others, by file in
+    record order and then as the lookup orders them) and the skipped ranges
+    in record order."""
+    extents = _extents(unit, pattern, directory)
+    records = _records(unit, pattern, directory, extents)
+    main_path = unit.spelling
+    files = sorted(extents, key=lambda path: (path != main_path, path))
+    others = [e.declaration for path in files for e in sorted(extents[path])]
+    # Files in record order; those with skipped lines alone after them.
+    rank = {path: place for place, path in enumerate(table_of(records).files)}
+    skipped = sorted(
+        set(_skipped(unit, pattern, directory)), key=lambda r: (rank.get(r[0], len(rank)), r)
+    )
+    return table_of(records, others, skipped)
