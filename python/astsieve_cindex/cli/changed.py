@@ -18,7 +18,7 @@ from ..changed import (
     real_path,
     touched_declarations,
 )
-from .errors import PROG, CommandError, report
+from .errors import PROG, CommandError, report, write_output
 from .options import Commands, project_parser, project_units
 from .running import run_units
 from ..project import Unit
@@ -128,7 +128,7 @@ def _nothing(arguments: argparse.Namespace, message: str) -> int:
     if arguments.json:
         report(COMMAND, "note", message)
     else:
-        sys.stdout.write(message + "\n")
+        write_output(message + "\n")
     return 0
 
 
@@ -174,8 +174,7 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
         report(COMMAND, "note", "not reached by the compilation database: " + _listed(outside))
     if touched:
         render = _json if arguments.json else _text
-        sys.stdout.write("".join(map(render, touched)))
+        write_output("".join(map(render, touched)))
     elif not failed:
         _nothing(arguments, "no declarations touched")
-    sys.stdout.flush()
     return 1 if failed else 0

@@ -9,11 +9,10 @@ from __future__ import annotations
 
 import argparse
 import os
-import sys
 from pathlib import Path
 from typing import Optional, Sequence
 
-from .errors import LIST, PROG, CommandError, report
+from .errors import LIST, PROG, CommandError, report, write_output
 from .options import (
     Commands,
     add_resource_dir_option,
@@ -103,6 +102,5 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
         compiler_arguments,
         arguments.resource_dir,
     )
-    sys.stdout.write(output)
-    sys.stdout.flush()
+    write_output(output)
     return 0

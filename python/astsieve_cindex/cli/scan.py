@@ -5,10 +5,10 @@ from __future__ import annotations
 
 import argparse
 import json
-import sys
 from itertools import groupby
 from typing import Dict, Sequence
 
+from .errors import write_output
 from .options import Commands, check_pattern, project_parser, project_units
 from .running import run_units
 from ..records import NodeRecord
@@ -62,8 +62,7 @@ def json_lines(result: UnitResult) -> str:
 
 
 def _write(result: UnitResult) -> None:
-    sys.stdout.write(json_lines(result))
-    sys.stdout.flush()
+    write_output(json_lines(result))
 
 
 def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int:
