@@ -24,7 +24,7 @@ from clang.cindex import Diagnostic, TranslationUnit
 
 from .parsing import ParseError, diagnostic_text, parse_file
 
-__all__ = ["CollectedParseError", "DiagnosticLine", "count", "parse_collecting"]
+__all__ = ["CollectedParseError", "DiagnosticLine", "count", "parse_collecting", "stderr_into"]
 
 _ERROR = re.compile(r"\b(?:fatal )?error: ")
 
@@ -41,8 +41,9 @@ def count(lines: Sequence[DiagnosticLine], severity: str) -> int:
 
 
 @contextlib.contextmanager
-def _stderr_into(lines: List[str]) -> Iterator[None]:
-    # The descriptor itself, since libclang writes to it without Python.
+def stderr_into(lines: List[str]) -> Iterator[None]:
+    """Leads what is written to stderr in the block, by Python or by
+    libclang, into `lines` (those not blank), by its file descriptor."""
     try:
         sink = tempfile.TemporaryFile()
     except OSError:  # nowhere to keep it: leave stderr as it is
@@ -104,7 +105,7 @@ def parse_collecting(
     where parse_file() raises ParseError."""
     printed: List[str] = []
     try:
-        with _stderr_into(printed):
+        with stderr_into(printed):
             unit = parse_file(cindex, path, arguments)
     except ParseError as error:
         raise CollectedParseError(str(error), _collected(error.unit, path, printed)) from None

@@ -34,7 +34,8 @@ def add_parser(commands: Commands) -> None:
         commands,
         COMMAND,
         "the declarations a unified diff touches, in a project's files",
-        "-p BUILD [DIFF] [--root DIR] [--json] [--jobs N] [--timeout SECONDS] [--resource-dir DIR]",
+        "-p BUILD [DIFF] [--root DIR] [--json] [--jobs N] [--timeout SECONDS] [--resource-dir DIR] "
+        "[--verbose]",
         "Read a unified diff (DIFF, or stdin) and list the top-level declarations its changed "
         "lines touch, in every file the compilation database reaches, as a unit or as a "
         "header: kind, name, file and line range. Lines a diff removes count through the "
@@ -157,6 +158,7 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
             arguments.jobs,
             arguments.timeout,
             results.append,
+            arguments.verbose,
         ).failed
     touched, reached = touched_declarations(changed, root, results)
     if not reached and not failed:

@@ -24,7 +24,8 @@ def add_parser(commands: Commands) -> None:
         commands,
         COMMAND,
         "every node of a project's units as JSON Lines",
-        "[-p BUILD] [--pattern RE] [--jobs N] [--timeout SECONDS] [--resource-dir DIR] [FILE ...]",
+        "[-p BUILD] [--pattern RE] [--jobs N] [--timeout SECONDS] [--resource-dir DIR] [--verbose] "
+        "[FILE ...]",
         "Parse the units of a compilation database (all, or those of the FILEs), or the FILEs "
         "alone, in worker processes, and write every node of accepted files as JSON Lines: one "
         "record per file and line, as each unit finishes. A file is accepted when it is the "
@@ -69,6 +70,6 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
     check_pattern(arguments.pattern)
     project = project_units(COMMAND, arguments, arguments.files, compiler_arguments)
     outcome = run_units(
-        COMMAND, project, arguments.pattern, arguments.jobs, arguments.timeout, _write
+        COMMAND, project, arguments.pattern, arguments.jobs, arguments.timeout, _write, arguments.verbose
     )
     return 1 if outcome.failed else 0
