@@ -70,9 +70,10 @@ def scan_unit(unit: Unit, pattern: str = "") -> UnitResult:
     try:
         records = tuple(unit_records(parsed, pattern, unit.directory))
     except (RuntimeError, UnicodeDecodeError) as error:
+        why = str(error)
         if isinstance(error, UnicodeDecodeError):
-            error = f"a file it reads has a name that is not UTF-8: {undecodable_name(error)}"
-        message = f"cannot group {unit.file}: {error}"
+            why = f"a file it reads has a name that is not UTF-8: {undecodable_name(error)}"
+        message = f"cannot group {unit.file}: {why}"
         seconds = time.perf_counter() - parsed_at
         return UnitResult(unit, (), (), message, parsed_at - started, seconds, diagnostics)
     names = [name_text(lambda: inclusion.include.name) for inclusion in parsed.get_includes()]

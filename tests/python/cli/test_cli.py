@@ -18,6 +18,7 @@ from astsieve_cindex.resource_dir import (
     matching_resource_dirs,
     version_numbers,
 )
+from command_output import own_stderr
 from companion_oracle import oracle_by_path_and_line
 
 PROG_ERROR = "python -m astsieve_cindex: error: "
@@ -62,7 +63,7 @@ def line_of(path, text):
 
 def test_bundled_example_shows_main_file_header_and_macro():
     done = run_cli()
-    assert (done.returncode, done.stderr) == (0, "")
+    assert (done.returncode, own_stderr(done.stderr)) == (0, "")
     header = EXAMPLE_FILE.with_name("shapes.h")
     files = parse_text(done.stdout)
     assert list(files) == [str(EXAMPLE_FILE), str(header)]
@@ -155,8 +156,9 @@ def test_bad_input_gives_one_error_line_and_no_output(project, tmp_path):
     for arguments, message in cases:
         done = run_cli(*arguments)
         assert (done.returncode, done.stdout) == (1, ""), arguments
-        assert done.stderr.startswith(PROG_ERROR) and done.stderr.count("\n") == 1, done.stderr
-        assert message in done.stderr
+        error = own_stderr(done.stderr)
+        assert error.startswith(PROG_ERROR) and error.count("\n") == 1, done.stderr
+        assert message in error
 
 
 def test_resource_directories_match_the_major_of_the_library(tmp_path):
