@@ -151,7 +151,8 @@ def nearest_resource_dirs(
 ) -> List[str]:
     """The resource directories on this machine of majors other than that
     of `version`, nearest major first, newer before older at the same
-    distance, and within a major the newest version first; one per set of
+    distance, and within a major the folder named by it alone, then the
+    newest version; one per set of
     headers. `patterns` as for matching_resource_dirs."""
     if not version:
         return []

@@ -21,6 +21,7 @@ from .options import (
     command_parser,
 )
 from ..listing import listing, render_json, render_text
+from ..names import undecodable_name
 from ..parsing import ParseError, parse_file
 from ..patterns import ecmascript_escape
 from ..queries import get_path_to_lineno_to_nodes
@@ -87,7 +88,7 @@ def listing_text(
     try:
         result = get_path_to_lineno_to_nodes(unit, pattern)
     except UnicodeDecodeError as error:
-        raise CommandError(f"a file path is not valid UTF-8: {error}") from None
+        raise CommandError(f"a file path is not valid UTF-8: {undecodable_name(error)}") from None
     except RuntimeError as error:
         raise CommandError(str(error)) from None
     nodes = listing(result, unit.spelling)

@@ -583,3 +583,86 @@ def test_ctrl_c_stops_the_workers_and_leaves_valid_json_lines(project):
     assert (done.returncode, done.left) == (130, [])
     assert own_stderr(done.stderr) == f"{PROG} scan: error: interrupted\n"
     assert 0 < len(by_unit(json_lines(done.stdout))) < units
+
+
+def run_bytes(*arguments, cwd, stdout=subprocess.PIPE):
+    """A command line of bytes, as a shell passes names that are not UTF-8."""
+    command = [os.fsencode(sys.executable), b"-m", b"astsieve_cindex", *arguments]
+    return subprocess.run(command, cwd=cwd, stdout=stdout, stderr=subprocess.PIPE, timeout=300)
+
+
+def test_names_that_are_not_utf8_fail_only_their_own_unit(tmp_path):
+    for name in ("ok1.c", "ok2.c"):
+        (tmp_path / name).write_text("int ok;\n")
+    with open(os.path.join(os.fsencode(tmp_path), b"b\xffd.c"), "wb") as source:
+        source.write(b"int bad;\n")
+    with open(os.path.join(os.fsencode(tmp_path), b"h\xffx.h"), "wb") as header:
+        header.write(b"int in_header;\n")
+    (tmp_path / "includes.c").write_bytes(b'#include "h\xffx.h"\nint after;\n')
+    # Named on the command line: that unit fails, the others are written.
+    done = run_bytes(b"scan", b"ok1.c", b"b\xffd.c", b"ok2.c", cwd=tmp_path)
+    assert done.returncode == 1
+    assert sorted(by_unit(json_lines(done.stdout.decode()))) == ["ok1", "ok2"]
+    failed = own_stderr(done.stderr.decode("utf-8", "surrogateescape"))
+    assert re.fullmatch(rf"{PROG} scan: failed: cannot group \S+/b\udcffd\.c: [^\n]+\n", failed)
+    assert os.fsencode(str(tmp_path)) + b"/b\xffd.c" in done.stderr  # as the name is on disk
+    # An inclusion of such a file: its spelling as JSON escapes it; the file
+    # accepted by the pattern, its nodes cannot be grouped under a name.
+    done = run_bytes(b"scan", b"includes.c", cwd=tmp_path)
+    assert (done.returncode, own_stderr(done.stderr.decode())) == (0, "")
+    nodes = [node for record in json_lines(done.stdout.decode()) for node in record["nodes"]]
+    assert ("INCLUSION_DIRECTIVE", "h\udcffx.h") in {(n["kind"], n["spelling"]) for n in nodes}
+    assert b'"h\\udcffx.h"' in done.stdout
+    done = run_bytes(b"scan", b"includes.c", b"ok1.c", b"--pattern", b".*", cwd=tmp_path)
+    assert done.returncode == 1 and sorted(by_unit(json_lines(done.stdout.decode()))) == ["ok1"]
+    assert b"includes.c: a file it reads has a name that is not UTF-8: " in done.stderr
+    # A database Python's json wrote, "\udcff" escapes in a file name and in
+    # an argument: the unit with the escaped file fails alone, and the one
+    # whose headers lie in such a folder is parsed.
+    folder = os.path.join(os.fsencode(tmp_path), b"inc\xff")
+    os.mkdir(folder)
+    with open(os.path.join(folder, b"lib.h"), "wb") as header:
+        header.write(b"int from_lib;\n")
+    (tmp_path / "uses.c").write_text('#include "lib.h"\nint uses = 1;\n')
+    entries = [
+        {"directory": str(tmp_path), "file": name, "arguments": ["cc", *extra, "-c", name]}
+        for name, extra in [
+            ("ok1.c", []),
+            (os.fsdecode(b"b\xffd.c"), []),
+            ("uses.c", [os.fsdecode(b"-Iinc\xff")]),
+        ]
+    ]
+    (tmp_path / "compile_commands.json").write_text(json.dumps(entries))
+    assert "\\udcff" in (tmp_path / "compile_commands.json").read_text()
+    done = run_bytes(b"scan", b"-p", b".", cwd=tmp_path)
+    assert done.returncode == 1
+    assert sorted(by_unit(json_lines(done.stdout.decode()))) == ["ok1", "uses"]
+    failed = own_stderr(done.stderr.decode("utf-8", "surrogateescape"))
+    assert re.fullmatch(rf"{PROG} scan: failed: cannot group \S+/b\udcffd\.c: [^\n]+\n", failed)
+
+
+@pytest.mark.parametrize("command", [["list"], ["scan", "-p", "build"], ["changed", "-p", "build"]])
+@pytest.mark.parametrize("output", ["/dev/full", "closed"])
+def test_output_that_cannot_be_written_is_one_error_line(project, command, output):
+    git(project, "init", "-q")
+    git(project, "add", ".")
+    git(project, "commit", "-q", "-m", "base")
+    edit(project / "src/area.cpp", "int height = HEIGHT_OF(p);", "int height = HEIGHT_OF(p) + 0;")
+    diff = project / "change.diff"
+    diff.write_text(git(project, "diff"))
+    arguments = {"list": ["src/main.cpp", "--", "-Iinclude", "-std=c++17"], "changed": [str(diff)]}
+    with open("/dev/full" if output == "/dev/full" else os.devnull, "w") as sink:
+        done = subprocess.run(
+            [sys.executable, "-m", "astsieve_cindex", *command, *arguments.get(command[0], [])],
+            cwd=project,
+            stdout=sink,
+            stderr=subprocess.PIPE,
+            text=True,
+            timeout=300,
+            # Started as `>&-` starts it: no standard output at all.
+            preexec_fn=None if output == "/dev/full" else lambda: os.close(1),
+        )
+    reason = "No space left on device" if output == "/dev/full" else "standard output is closed"
+    name = PROG if command[0] == "list" else f"{PROG} {command[0]}"
+    assert done.returncode == 1
+    assert own_stderr(done.stderr) == f"{name}: error: cannot write the output: {reason}\n"
