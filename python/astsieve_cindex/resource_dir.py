@@ -236,7 +236,8 @@ def offered_header_packages() -> List[int]:
         ).stdout
 
     try:
-        names = [n for n in ask("pkgnames", "libclang-common-").split() if _HEADER_PACKAGE.fullmatch(n)]
+        listed = ask("pkgnames", "libclang-common-").split()
+        names = [name for name in listed if _HEADER_PACKAGE.fullmatch(name)]
         policy = ask("policy", *names) if names else ""
     except (OSError, subprocess.SubprocessError):
         return []
@@ -245,7 +246,8 @@ def offered_header_packages() -> List[int]:
     for block in re.split(r"^(?=\S)", policy, flags=re.M):
         fields = dict(re.findall(r"^  (Installed|Candidate): (.*)$", block, re.M))
         name = _HEADER_PACKAGE.match(block)
-        if name and fields.get("Installed") == "(none)" and fields.get("Candidate", "(none)") != "(none)":
+        installed, candidate = fields.get("Installed"), fields.get("Candidate", "(none)")
+        if name and installed == "(none)" and candidate != "(none)":
             offered.append(int(name.group(1)))
     return sorted(set(offered))
 

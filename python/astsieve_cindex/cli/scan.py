@@ -70,6 +70,12 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
     check_pattern(arguments.pattern)
     project = project_units(COMMAND, arguments, arguments.files, compiler_arguments)
     outcome = run_units(
-        COMMAND, project, arguments.pattern, arguments.jobs, arguments.timeout, _write, arguments.verbose
+        COMMAND,
+        project,
+        arguments.pattern,
+        arguments.jobs,
+        arguments.timeout,
+        _write,
+        arguments.verbose,
     )
     return 1 if outcome.failed else 0
