@@ -239,6 +239,14 @@ def test_builtin_headers_are_found_or_their_absence_explained(cindex, tmp_path, 
     assert error.count("\n") == 1 and "'stddef.h' file not found" in error
     assert "comes without clang's builtin headers" in error and "--resource-dir DIR" in error
     assert "pip install 'astsieve[libclang-ng]'" in error
+    # A project's units fail one line each, and the hint is given once.
+    (tmp_path / "more.c").write_text("#include <stdarg.h>\nva_list more;\n")
+    assert main(["scan", str(source), str(tmp_path / "more.c"), "--jobs", "2"]) == 1
+    lines = capsys.readouterr().err.splitlines()
+    assert sum(": failed: cannot parse " in line for line in lines) == 2
+    (hint,) = [line for line in lines if "comes without" in line]
+    note = "python -m astsieve_cindex scan: note: "
+    assert hint.startswith(note + "libclang ") and hint[len(note) :] in error
     # A package is named only where the package manager offers it.
     named = [int(n) for n in re.findall(r"apt-get install libclang-common-(\d+)-dev", error)]
     assert len(named) <= 1 and set(named) <= set(offered_header_packages())
