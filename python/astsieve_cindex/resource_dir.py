@@ -31,6 +31,7 @@ import subprocess
 from types import ModuleType
 from typing import Iterator, List, NamedTuple, Optional, Sequence, Tuple
 
+from .diagnostics import stderr_into
 from .loading import LibclangMismatchError, libclang_file
 
 __all__ = [
@@ -152,8 +153,8 @@ def nearest_resource_dirs(
     """The resource directories on this machine of majors other than that
     of `version`, nearest major first, newer before older at the same
     distance, and within a major the folder named by it alone, then the
-    newest version; one per set of
-    headers. `patterns` as for matching_resource_dirs."""
+    newest version; one per set of headers. `patterns` as for
+    matching_resource_dirs."""
     if not version:
         return []
     folders = [
@@ -186,8 +187,6 @@ def _probe(
     # about the arguments is said again for each unit, not here.
     # The probe takes the language the arguments choose: a C probe would make
     # C++-only options such as -std=c++17 fail the parse, telling nothing.
-    from .diagnostics import stderr_into  # it parses, with this module's help
-
     probe = "astsieve-builtin-headers-probe" + _probe_suffix(compiler_arguments)
     text = "".join(f"#include <{header}>\n" for header in headers)
     try:
@@ -344,8 +343,8 @@ def _missing(described: str, version: Sequence[int], chosen: bool) -> str:
             f"(apt-get install libclang-common-{near}-dev)"
         )
     remedies.append(
-        "install astsieve with the libclang-ng extra (pip install 'astsieve[libclang-ng]'), "
-        "a libclang that brings its own"
+        "install astsieve with its libclang-ng extra, a libclang that brings its own "
+        "(pip install '.[libclang-ng]' in astsieve's source folder)"
     )
     remedies.append(f"pass --resource-dir DIR of a {clang} installation")
     where = "the chosen -resource-dir has" if chosen else "this machine has"

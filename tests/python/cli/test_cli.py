@@ -238,7 +238,7 @@ def test_builtin_headers_are_found_or_their_absence_explained(cindex, tmp_path, 
     error = capsys.readouterr().err
     assert error.count("\n") == 1 and "'stddef.h' file not found" in error
     assert "comes without clang's builtin headers" in error and "--resource-dir DIR" in error
-    assert "pip install 'astsieve[libclang-ng]'" in error
+    assert "pip install '.[libclang-ng]'" in error
     # A project's units fail one line each, and the hint is given once.
     (tmp_path / "more.c").write_text("#include <stdarg.h>\nva_list more;\n")
     assert main(["scan", str(source), str(tmp_path / "more.c"), "--jobs", "2"]) == 1
