@@ -1,9 +1,11 @@
 """libclang's warnings and errors of one unit, as lines to report.
 
-libclang writes some diagnostics to the process's stderr itself, whatever
-the index was created with: those about the command line, such as
-"unknown warning option '-Wlogical-op'", come from the compiler driver,
-which prints them before the unit exists (and also hands them to the unit).
+libclang writes some diagnostics to the process's stderr itself, although
+clang.cindex creates its index without libclang's display of them
+(clang_createIndex(excludeDecls, 0)): those about the command line, such
+as "unknown warning option '-Wlogical-op'", come from the compiler driver,
+which prints them as it reads the arguments (and hands them to the unit
+too).
 A worker that lets them through garbles its parent's progress bar, so
 parse_collecting() parses with stderr (file descriptor 2) led into a file,
 and returns the unit's own diagnostics together with any line libclang
@@ -50,7 +52,8 @@ def stderr_into(lines: List[str]) -> Iterator[None]:
         yield
         return
     with sink:
-        sys.stderr.flush()
+        if sys.stderr is not None:
+            sys.stderr.flush()
         saved = os.dup(2)
         os.dup2(sink.fileno(), 2)
         try:
