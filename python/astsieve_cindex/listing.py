@@ -8,6 +8,8 @@ from typing import Dict, List, Mapping, NamedTuple, Sequence
 
 from clang.cindex import Cursor
 
+from .names import cursor_spelling
+
 __all__ = ["Listing", "Node", "kind_name", "listing", "render_json", "render_text"]
 
 
@@ -32,7 +34,7 @@ def _nodes(cursors: Sequence[Cursor]) -> List[Node]:
     # The sort is stable: nodes in one column keep the walk's order, parents
     # before their children.
     in_columns = sorted(cursors, key=lambda cursor: int(cursor.location.column))
-    return [Node(kind_name(cursor), str(cursor.spelling)) for cursor in in_columns]
+    return [Node(kind_name(cursor), cursor_spelling(cursor)) for cursor in in_columns]
 
 
 def listing(result: Mapping[str, Mapping[int, Sequence[Cursor]]], main_path: str) -> Listing:

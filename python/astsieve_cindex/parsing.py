@@ -8,20 +8,30 @@ from typing import Iterator, Optional, Sequence
 
 from clang.cindex import Diagnostic, TranslationUnit
 
-__all__ = ["ParseError", "parse_file"]
+from .names import file_name_bytes, name_text
+
+__all__ = ["ParseError", "diagnostic_text", "parse_file"]
 
 # Diagnostics quoted in a parse failure; the rest are counted.
 _QUOTED_DIAGNOSTICS = 3
 
 
 class ParseError(Exception):
-    """libclang made no translation unit, or reported errors; one line."""
+    """libclang made no translation unit, or reported errors; one line.
+    `unit` is the translation unit with those errors, if libclang made one."""
+
+    unit: Optional[TranslationUnit] = None
 
 
-def _diagnostic_text(diagnostic: Diagnostic) -> str:
-    severity = "fatal error" if diagnostic.severity >= Diagnostic.Fatal else "error"
+_SEVERITIES = {Diagnostic.Fatal: "fatal error", Diagnostic.Error: "error"}
+
+
+def diagnostic_text(diagnostic: Diagnostic) -> str:
+    """The diagnostic as clang words it: FILE:LINE:COLUMN: SEVERITY: TEXT."""
+    severity = _SEVERITIES.get(min(diagnostic.severity, Diagnostic.Fatal), "warning")
     location = diagnostic.location
-    where = f"{location.file.name}:{location.line}:{location.column}: " if location.file else ""
+    file = location.file
+    where = f"{name_text(lambda: file.name)}:{location.line}:{location.column}: " if file else ""
     return f"{where}{severity}: {diagnostic.spelling}"
 
 
@@ -53,22 +63,31 @@ def parse_file(
     found is explained by `headers_missing`, the reason the builtin headers
     are missing, when there is one."""
     options = cindex.TranslationUnit.PARSE_DETAILED_PROCESSING_RECORD
+    # As bytes, so that names which are not UTF-8 reach libclang unchanged.
+    encoded = file_name_bytes([path, *arguments])
+    if encoded is None:
+        raise ParseError(
+            f"cannot parse {path}: its name or an argument holds a character no file name has"
+        )
     try:
         with _arguments_as_given(cindex, arguments):
-            unit = cindex.Index.create().parse(path, args=list(arguments), options=options)
+            unit = cindex.Index.create().parse(encoded[0], args=encoded[1:], options=options)
     except cindex.TranslationUnitLoadError:
         hint = ", check the compiler arguments" if arguments else ""
         raise ParseError(f"cannot parse {path}: libclang made no translation unit{hint}") from None
     errors = [
-        _diagnostic_text(diagnostic)
+        diagnostic_text(diagnostic)
         for diagnostic in unit.diagnostics
         if diagnostic.severity >= Diagnostic.Error
     ]
     if headers_missing and any("file not found" in error for error in errors):
-        raise ParseError(f"cannot parse {path}: {errors[0]}: {headers_missing}")
-    if errors:
+        failure = ParseError(f"cannot parse {path}: {errors[0]}: {headers_missing}")
+    elif errors:
         quoted = "; ".join(errors[:_QUOTED_DIAGNOSTICS])
         more = len(errors) - _QUOTED_DIAGNOSTICS
         text = f"cannot parse {path}: {quoted}" + (f"; {more} more" if more > 0 else "")
-        raise ParseError(" ".join(text.splitlines()))
-    return unit
+        failure = ParseError(" ".join(text.splitlines()))
+    else:
+        return unit
+    failure.unit = unit
+    raise failure

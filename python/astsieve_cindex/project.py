@@ -10,9 +10,11 @@ from __future__ import annotations
 
 import json
 import os
-from typing import Dict, Iterable, List, NamedTuple, Sequence, Tuple, Union
+from types import ModuleType
+from typing import Any, Dict, Iterable, List, NamedTuple, Sequence, Tuple, Union
 
 from .loading import load_cindex
+from .names import name_text
 
 __all__ = [
     "DATABASE_FILE",
@@ -118,11 +120,22 @@ def read_database(path: Union[str, "os.PathLike[str]"]) -> List[Unit]:
         ) from None
     units = []
     for command in commands or []:
-        directory = os.path.abspath(command.directory)
-        file = os.path.normpath(os.path.join(directory, command.filename))
-        arguments = _compiler_arguments(list(command.arguments), directory, file)
+        directory = os.path.abspath(name_text(lambda: command.directory))
+        file = os.path.normpath(os.path.join(directory, name_text(lambda: command.filename)))
+        arguments = _compiler_arguments(_command_words(cindex, command), directory, file)
         units.append(Unit(file, arguments, directory))
     return units
+
+
+def _command_words(cindex: ModuleType, command: Any) -> List[str]:
+    # One word at a time: clang.cindex's generator of them stops at the
+    # first that is not UTF-8.
+    library = cindex.conf.lib
+    count = library.clang_CompileCommand_getNumArgs(command.cmd)
+    return [
+        name_text(lambda: library.clang_CompileCommand_getArg(command.cmd, index))
+        for index in range(count)
+    ]
 
 
 def explicit_units(files: Iterable[str], arguments: Sequence[str]) -> List[Unit]:

@@ -15,8 +15,10 @@ from typing import Generator, Iterable, List, NamedTuple, Optional, Tuple, Union
 
 from clang.cindex import LibclangError
 
+from .diagnostics import CollectedParseError, DiagnosticLine, parse_collecting
 from .loading import load_cindex
-from .parsing import ParseError, parse_file
+from .names import name_text, undecodable_name
+from .parsing import ParseError
 from .project import Unit
 from .records import NodeRecord, unit_table
 from .table import UnitTable, records_of
@@ -27,8 +29,8 @@ __all__ = ["UnitFailure", "UnitResult", "scan", "scan_unit"]
 
 class UnitResult(NamedTuple):
     """What one unit gave: its table of nodes and the files it read, or the
-    one-line error that stopped it; and the seconds spent parsing and
-    grouping."""
+    one-line error that stopped it; the seconds spent parsing and
+    grouping; and libclang's warnings and errors, which nothing printed."""
 
     unit: Unit
     table: Optional[UnitTable]
@@ -36,6 +38,7 @@ class UnitResult(NamedTuple):
     error: Optional[str]
     parse_seconds: float
     group_seconds: float
+    diagnostics: Tuple[DiagnosticLine, ...] = ()
 
     @property
     def records(self) -> List[NodeRecord]:
@@ -63,22 +66,26 @@ def scan_unit(unit: Unit, pattern: str = "") -> UnitResult:
         return UnitResult(unit, None, (), f"no such file: {unit.file}", 0.0, 0.0)
     try:
         cindex = load_cindex()
-        parsed = parse_file(cindex, unit.file, unit.parse_arguments())
+        parsed, diagnostics = parse_collecting(cindex, unit.file, unit.parse_arguments())
+    except CollectedParseError as error:
+        seconds = time.perf_counter() - started
+        return UnitResult(unit, None, (), str(error), seconds, 0.0, error.diagnostics)
     except (ParseError, LibclangError, RuntimeError) as error:
         return UnitResult(unit, None, (), str(error), time.perf_counter() - started, 0.0)
     parsed_at = time.perf_counter()
     try:
         table = unit_table(parsed, pattern, unit.directory)
     except (RuntimeError, UnicodeDecodeError) as error:
-        message = f"cannot group {unit.file}: {error}"
-        return UnitResult(
-            unit, None, (), message, parsed_at - started, time.perf_counter() - parsed_at
-        )
-    included = (inclusion.include.name for inclusion in parsed.get_includes())
-    files = tuple(os.path.join(unit.directory, name) for name in (parsed.spelling, *included))
-    return UnitResult(
-        unit, table, files, None, parsed_at - started, time.perf_counter() - parsed_at
-    )
+        why = str(error)
+        if isinstance(error, UnicodeDecodeError):
+            why = f"a file it reads has a name that is not UTF-8: {undecodable_name(error)}"
+        message = f"cannot group {unit.file}: {why}"
+        seconds = time.perf_counter() - parsed_at
+        return UnitResult(unit, None, (), message, parsed_at - started, seconds, diagnostics)
+    names = [name_text(lambda: inclusion.include.name) for inclusion in parsed.get_includes()]
+    files = tuple(os.path.join(unit.directory, name) for name in (parsed.spelling, *names))
+    seconds = time.perf_counter() - parsed_at
+    return UnitResult(unit, table, files, None, parsed_at - started, seconds, diagnostics)
 
 
 def scan(

@@ -19,7 +19,7 @@ from ..changed import (
     real_path,
     touched_declarations,
 )
-from .errors import PROG, CommandError, report
+from .errors import PROG, CommandError, report, write_output
 from .options import Commands, project_parser, project_units
 from .running import run_units
 from ..project import Unit
@@ -35,7 +35,8 @@ def add_parser(commands: Commands) -> None:
         commands,
         COMMAND,
         "the declarations a unified diff touches, in a project's files",
-        "-p BUILD [DIFF] [--root DIR] [--json] [--jobs N] [--timeout SECONDS] [--resource-dir DIR]",
+        "-p BUILD [DIFF] [--root DIR] [--json] [--jobs N] [--timeout SECONDS] [--resource-dir DIR] "
+        "[--verbose]",
         "Read a unified diff (DIFF, or stdin) and list the top-level declarations its changed "
         "lines touch, in every file the compilation database reaches, as a unit or as a "
         "header: kind, name, file and line range; and changed lines in code the preprocessor "
@@ -141,7 +142,7 @@ def _nothing(arguments: argparse.Namespace, message: str) -> int:
     if arguments.json:
         report(COMMAND, "note", message)
     else:
-        sys.stdout.write(message + "\n")
+        write_output(message + "\n")
     return 0
 
 
@@ -170,6 +171,7 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
             arguments.jobs,
             arguments.timeout,
             results.append,
+            arguments.verbose,
         ).failed
     touched, reached = touched_declarations(changed, root, results)
     if not reached and not failed:
@@ -187,8 +189,7 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
         report(COMMAND, "note", "not reached by the compilation database: " + _listed(outside))
     if touched:
         render = _json if arguments.json else _text
-        sys.stdout.write("".join(map(render, touched)))
+        write_output("".join(map(render, touched)))
     elif not failed:
         _nothing(arguments, "no declarations touched")
-    sys.stdout.flush()
     return 1 if failed else 0

@@ -9,11 +9,10 @@ from __future__ import annotations
 
 import argparse
 import os
-import sys
 from pathlib import Path
 from typing import Optional, Sequence
 
-from .errors import LIST, PROG, CommandError, report
+from .errors import LIST, PROG, CommandError, report, write_output
 from .options import (
     Commands,
     add_resource_dir_option,
@@ -22,6 +21,7 @@ from .options import (
     command_parser,
 )
 from ..listing import listing, render_json, render_text
+from ..names import undecodable_name
 from ..parsing import ParseError, parse_file
 from ..patterns import ecmascript_escape
 from ..queries import get_path_to_lineno_to_nodes
@@ -88,7 +88,7 @@ def listing_text(
     try:
         result = get_path_to_lineno_to_nodes(unit, pattern)
     except UnicodeDecodeError as error:
-        raise CommandError(f"a file path is not valid UTF-8: {error}") from None
+        raise CommandError(f"a file path is not valid UTF-8: {undecodable_name(error)}") from None
     except RuntimeError as error:
         raise CommandError(str(error)) from None
     nodes = listing(result, unit.spelling)
@@ -103,6 +103,5 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
         compiler_arguments,
         arguments.resource_dir,
     )
-    sys.stdout.write(output)
-    sys.stdout.flush()
+    write_output(output)
     return 0

@@ -105,6 +105,12 @@ def project_parser(
         metavar="SECONDS",
         help="give up on a unit after SECONDS, killing its worker (default: no limit)",
     )
+    parser.add_argument(
+        "--verbose",
+        "-v",
+        action="store_true",
+        help="print libclang's warnings and errors, each as it comes (by default: counted)",
+    )
     return parser
 
 

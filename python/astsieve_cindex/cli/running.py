@@ -1,5 +1,6 @@
-"""Running a project's units in worker processes, with a progress bar and
-one line per failed unit."""
+"""Running a project's units in worker processes, with a progress bar, one
+line per failed unit, and at the end how many warnings and errors libclang
+reported."""
 
 from __future__ import annotations
 
@@ -11,6 +12,7 @@ from tqdm import tqdm
 
 from .errors import report
 from .options import Project
+from ..diagnostics import count
 from ..scan import UnitResult, scan
 
 __all__ = ["Outcome", "run_units"]
@@ -19,6 +21,12 @@ __all__ = ["Outcome", "run_units"]
 class Outcome(NamedTuple):
     done: int
     failed: int
+    warnings: int = 0
+    errors: int = 0
+
+
+def _plural(number: int, word: str) -> str:
+    return f"{number} {word}" + ("" if number == 1 else "s")
 
 
 def run_units(
@@ -28,24 +36,38 @@ def run_units(
     jobs: Optional[int],
     timeout: Optional[float],
     on_result: Callable[[UnitResult], None],
+    verbose: bool = False,
 ) -> Outcome:
     """Scans the project's units, hands each good result to `on_result` and
     reports each failed unit in one line (a unit over `timeout` seconds
-    too); a progress bar on stderr when it is a terminal."""
-    failed = 0
+    too), and once why headers are missing if they are; a progress bar on
+    stderr when it is a terminal. libclang's diagnostics are counted, and
+    with `verbose` printed line by line."""
+    failed = warnings = errors = 0
+    explained = False
     total = len(project.units)
     bar = tqdm(total=total, unit="unit", file=sys.stderr, disable=not sys.stderr.isatty())
     results = scan(project.units, pattern, jobs, timeout)
     with bar, contextlib.closing(results):
         for result in results:
             error = result.error
+            diagnostics = getattr(result, "diagnostics", ())  # a UnitFailure has none
+            warnings += count(diagnostics, "warning")
+            errors += count(diagnostics, "error")
+            for line in diagnostics if verbose else ():
+                tqdm.write(line.text, file=sys.stderr)
             if error is None and isinstance(result, UnitResult):
                 on_result(result)
             elif error is not None:  # as a UnitFailure's always is
                 failed += 1
-                if project.headers_missing and "file not found" in error:
-                    error += ": " + project.headers_missing
                 report(command, "failed", error)
+                if project.headers_missing and "file not found" in error and not explained:
+                    report(command, "note", project.headers_missing)
+                    explained = True
                 bar.set_postfix(failed=failed, refresh=False)
             bar.update()
-    return Outcome(total, failed)
+    if warnings or errors:
+        shown = "" if verbose else " (--verbose shows them)"
+        said = f"{_plural(warnings, 'warning')} and {_plural(errors, 'error')}"
+        report(command, "note", f"libclang reported {said}{shown}")
+    return Outcome(total, failed, warnings, errors)

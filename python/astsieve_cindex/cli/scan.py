@@ -5,10 +5,10 @@ from __future__ import annotations
 
 import argparse
 import json
-import sys
 from itertools import groupby
 from typing import Dict, Sequence
 
+from .errors import write_output
 from .options import Commands, check_pattern, project_parser, project_units
 from .running import run_units
 from ..records import NodeRecord
@@ -24,7 +24,8 @@ def add_parser(commands: Commands) -> None:
         commands,
         COMMAND,
         "every node of a project's units as JSON Lines",
-        "[-p BUILD] [--pattern RE] [--jobs N] [--timeout SECONDS] [--resource-dir DIR] [FILE ...]",
+        "[-p BUILD] [--pattern RE] [--jobs N] [--timeout SECONDS] [--resource-dir DIR] [--verbose] "
+        "[FILE ...]",
         "Parse the units of a compilation database (all, or those of the FILEs), or the FILEs "
         "alone, in worker processes, and write every node of accepted files as JSON Lines: one "
         "record per file and line, as each unit finishes. A file is accepted when it is the "
@@ -62,14 +63,19 @@ def json_lines(result: UnitResult) -> str:
 
 
 def _write(result: UnitResult) -> None:
-    sys.stdout.write(json_lines(result))
-    sys.stdout.flush()
+    write_output(json_lines(result))
 
 
 def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int:
     check_pattern(arguments.pattern)
     project = project_units(COMMAND, arguments, arguments.files, compiler_arguments)
     outcome = run_units(
-        COMMAND, project, arguments.pattern, arguments.jobs, arguments.timeout, _write
+        COMMAND,
+        project,
+        arguments.pattern,
+        arguments.jobs,
+        arguments.timeout,
+        _write,
+        arguments.verbose,
     )
     return 1 if outcome.failed else 0

@@ -16,8 +16,11 @@ from astsieve_cindex.resource_dir import (
     is_resource_dir,
     libclang_version,
     matching_resource_dirs,
+    nearest_resource_dirs,
+    offered_header_packages,
     version_numbers,
 )
+from command_output import own_stderr
 from companion_oracle import oracle_by_path_and_line
 
 PROG_ERROR = "python -m astsieve_cindex: error: "
@@ -29,6 +32,7 @@ def run_cli(*arguments):
         [sys.executable, "-m", "astsieve_cindex", *arguments],
         capture_output=True,
         text=True,
+        errors="surrogateescape",  # names that are not UTF-8 come back as given
         timeout=120,
     )
 
@@ -62,7 +66,7 @@ def line_of(path, text):
 
 def test_bundled_example_shows_main_file_header_and_macro():
     done = run_cli()
-    assert (done.returncode, done.stderr) == (0, "")
+    assert (done.returncode, own_stderr(done.stderr)) == (0, "")
     header = EXAMPLE_FILE.with_name("shapes.h")
     files = parse_text(done.stdout)
     assert list(files) == [str(EXAMPLE_FILE), str(header)]
@@ -139,6 +143,9 @@ def test_units_reach_libclang_with_their_own_arguments(cindex, builtin_include_a
 def test_bad_input_gives_one_error_line_and_no_output(project, tmp_path):
     broken = tmp_path / "broken.c"
     broken.write_text("".join(f"int f{i}(void) {{ return nope{i}; }}\n" for i in range(5)))
+    odd = os.path.join(os.fsencode(tmp_path), b"odd\xff.c")
+    with open(odd, "wb") as source:
+        source.write(b"int odd;\n")
     with pytest.raises(RuntimeError) as engine_error:
         astsieve.get_path_to_nodes((0, 0, [0, 0, 0]), "[z-a]", "")
     cases = [
@@ -151,12 +158,14 @@ def test_bad_input_gives_one_error_line_and_no_output(project, tmp_path):
             "libclang made no translation unit, check the compiler arguments",
         ),
         ([str(project), "--pattern", "[z-a]"], str(engine_error.value)),
+        ([os.fsdecode(odd)], f"a file path is not valid UTF-8: {os.fsdecode(odd)}"),
     ]
     for arguments, message in cases:
         done = run_cli(*arguments)
         assert (done.returncode, done.stdout) == (1, ""), arguments
-        assert done.stderr.startswith(PROG_ERROR) and done.stderr.count("\n") == 1, done.stderr
-        assert message in done.stderr
+        error = own_stderr(done.stderr)
+        assert error.startswith(PROG_ERROR) and error.count("\n") == 1, done.stderr
+        assert message in error
 
 
 def test_resource_directories_match_the_major_of_the_library(tmp_path):
@@ -179,6 +188,21 @@ def test_resource_directories_match_the_major_of_the_library(tmp_path):
     assert matching_resource_dirs((18, 1, 1), library, patterns) == [beside, exact, major_only]
     assert matching_resource_dirs((18, 1, 1), None, patterns) == [exact, major_only]
     assert matching_resource_dirs((17, 0, 6), None, patterns) == []
+    # Of other majors: the nearest, the newer at the same distance, the
+    # newest version of a major first; 18.1.8 has no headers.
+    for version in ("14.0.6", "17", "20.1.2", "20.1.10", "22"):
+        resource(tmp_path / "other" / version)
+    others = [*patterns, str(tmp_path / "other" / "*")]
+    found = [os.path.basename(path) for path in nearest_resource_dirs((18, 1, 1), others)]
+    assert found == ["19.1.7", "17", "20.1.10", "20.1.2", "22", "14.0.6"]
+    assert [os.path.basename(p) for p in nearest_resource_dirs((20,), others)] == [
+        "19.1.7",
+        "22",
+        "18",
+        "18.1.1",
+        "17",
+        "14.0.6",
+    ]
     assert version_numbers("Debian clang version 14.0.6") == (14, 0, 6)
     assert version_numbers("clang version 22.1.4 (https://example.org 1234abc)") == (22, 1, 4)
 
@@ -214,6 +238,43 @@ def test_builtin_headers_are_found_or_their_absence_explained(cindex, tmp_path, 
     error = capsys.readouterr().err
     assert error.count("\n") == 1 and "'stddef.h' file not found" in error
     assert "comes without clang's builtin headers" in error and "--resource-dir DIR" in error
+    assert "pip install '.[libclang-ng]'" in error
+    # A project's units fail one line each, and the hint is given once.
+    (tmp_path / "more.c").write_text("#include <stdarg.h>\nva_list more;\n")
+    assert main(["scan", str(source), str(tmp_path / "more.c"), "--jobs", "2"]) == 1
+    lines = capsys.readouterr().err.splitlines()
+    assert sum(": failed: cannot parse " in line for line in lines) == 2
+    (hint,) = [line for line in lines if "comes without" in line]
+    note = "python -m astsieve_cindex scan: note: "
+    assert hint.startswith(note + "libclang ") and hint[len(note) :] in error
+    # A package is named only where the package manager offers it.
+    named = [int(n) for n in re.findall(r"apt-get install libclang-common-(\d+)-dev", error)]
+    assert len(named) <= 1 and set(named) <= set(offered_header_packages())
+    for major in named:
+        policy = subprocess.run(
+            ["apt-cache", "policy", f"libclang-common-{major}-dev"], capture_output=True, text=True
+        ).stdout
+        assert "Installed: (none)" in policy and "Candidate: (none)" not in policy
+    monkeypatch.setenv("PATH", str(empty))  # no package manager at all
+    assert offered_header_packages() == []
+    assert main([str(source)]) == 1
+    assert "apt-get" not in capsys.readouterr().err
+    monkeypatch.undo()
+    monkeypatch.setattr(resource_dir, "SEARCH_PATTERNS", ())
+    # Another major's headers are taken once they serve a probe parse: a
+    # broken set is passed over for the next nearest.
+    own = version_numbers(libclang_version(cindex))[0]
+    others = tmp_path / "others"
+    (others / str(own + 1) / "include").mkdir(parents=True)
+    for header in resource_dir.PROBE_HEADERS:
+        (others / str(own + 1) / "include" / header).write_text("#error not these\n")
+    (others / str(own + 2)).mkdir()
+    (others / str(own + 2) / "include").symlink_to(os.path.join(real, "include"))
+    monkeypatch.setattr(resource_dir, "SEARCH_PATTERNS", (str(others / "*"),))
+    assert main([str(source)]) == 0
+    listed = capsys.readouterr()
+    assert "VAR_DECL count" in listed.out and listed.err.count("\n") == 1
+    assert f"using those of {others}/{own + 2}, of clang {own + 2}, another major" in listed.err
     version = ".".join(map(str, version_numbers(libclang_version(cindex))))
     (tmp_path / "clang" / version).mkdir(parents=True)
     (tmp_path / "clang" / version / "include").symlink_to(os.path.join(real, "include"))

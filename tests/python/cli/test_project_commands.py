@@ -24,6 +24,7 @@ import pytest
 
 from astsieve_cindex.project import read_database
 from astsieve_cindex.scan import scan_unit
+from command_output import own_stderr
 from companion_oracle import CONTAINER_KINDS, top_level_declarations
 
 HEADER = """#pragma once
@@ -242,7 +243,7 @@ def line_of(path, text):
 
 def test_scan_matches_a_cindex_walk_unit_by_unit(cindex, project):
     done = run_cli("scan", "-p", "build", "--pattern", HEADERS, "--jobs", "2", cwd=project)
-    assert (done.returncode, done.stderr) == (0, "")  # no progress bar off a terminal
+    assert (done.returncode, own_stderr(done.stderr)) == (0, "")  # no progress bar off a terminal
     units = by_unit(json_lines(done.stdout))
     assert sorted(units) == ["area", "main"]
     for name, records in units.items():
@@ -305,7 +306,14 @@ FAILING = r"\S+/src/failing\.cpp"
 @pytest.mark.parametrize(
     "source, options, act, message",
     [
-        ("int broken( {\n", [], None, rf"cannot parse {FAILING}: [^\n]+"),
+        (
+            "int broken( {\n",
+            [],
+            None,
+            rf"cannot parse {FAILING}: [^\n]+\n"
+            rf"{PROG} scan: note: libclang reported 0 warnings and \d+ errors? "
+            r"\(--verbose shows them\)",
+        ),
         (HEAVY, [], kill_the_worker, f"worker killed by SIGKILL while parsing {FAILING}"),
         (HEAVY, ["--timeout", "3"], None, f"timed out after 3 s while parsing {FAILING}"),
     ],
@@ -318,11 +326,35 @@ def test_a_failed_unit_is_one_line_and_the_others_go_on(
     write_database(project, ["area", "failing", "main"])
     done = run_scan(project, ["-p", "build", "--jobs", "1", *options], act)
     assert (done.returncode, done.left) == (1, [])
-    assert re.fullmatch(rf"{PROG} scan: failed: {message}\n", done.stderr), done.stderr
+    assert re.fullmatch(rf"{PROG} scan: failed: {message}\n", own_stderr(done.stderr)), done.stderr
     units = by_unit(json_lines(done.stdout))
     assert sorted(units) == ["area", "main"]
     for name, records in units.items():
         assert scanned_nodes(records) == oracle_nodes(oracle_parse(cindex, project, name), "")
+
+
+def test_libclangs_diagnostics_are_counted_and_printed_with_verbose(project):
+    (project / "src" / "broken.cpp").write_text("int broken( {\n")
+    write_database(project, ["area", "broken", "main"])
+    # An option libclang warns about, on its own stderr, for every unit.
+    done = run_cli("scan", "-p", "build", "--jobs", "2", "--", "-Wlogical-op", cwd=project)
+    assert done.returncode == 1
+    summary = re.fullmatch(
+        rf"{PROG} scan: failed: cannot parse \S+/src/broken\.cpp: [^\n]+\n"
+        rf"{PROG} scan: note: libclang reported 3 warnings and (\d+) errors "
+        r"\(--verbose shows them\)\n",
+        own_stderr(done.stderr),
+    )
+    assert summary, done.stderr
+    assert sorted(by_unit(json_lines(done.stdout))) == ["area", "main"]
+    verbose = run_cli("scan", "-p", "build", "--verbose", "--", "-Wlogical-op", cwd=project)
+    assert sorted(verbose.stdout.splitlines()) == sorted(done.stdout.splitlines())
+    lines = own_stderr(verbose.stderr).splitlines()
+    errors = [line for line in lines if re.match(r"\S+/src/broken\.cpp:\d+:\d+: error: ", line)]
+    assert len(errors) == int(summary.group(1))
+    warned = [line for line in lines if ": warning: unknown warning option '-Wlogical-op'" in line]
+    assert sorted(Path(line.split(": ")[0]).stem for line in warned) == ["area", "broken", "main"]
+    assert lines[-1] == f"{PROG} scan: note: libclang reported 3 warnings and {len(errors)} errors"
 
 
 def test_progress_bar_on_a_terminal_counts_units_and_failures(project):
@@ -418,7 +450,7 @@ def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, proje
 
     diff = git(project, "diff")
     done = run_cli("changed", "-p", "build", "--json", cwd=project, stdin=diff)
-    assert (done.returncode, done.stderr) == (0, "")
+    assert (done.returncode, own_stderr(done.stderr)) == (0, "")
     touched = json_lines(done.stdout)
     found = {
         (
@@ -492,7 +524,9 @@ EXTRA_LINE = "src/main.cpp:6-8: FUNCTION_DECL extra (changed lines 6, 7, 8)"
         ({"src/\u00e9.cpp": "int accent() {\n  return 2;\n}\n"}, ".", [], 0,
          ["src/\u00e9.cpp:1-3: FUNCTION_DECL accent (changed lines 2)"], None),
         ({"src/broken.cpp": "int broken( {\nint more;\n"}, ".", [], 1, [],
-         r"failed: cannot parse \S+/src/broken\.cpp: .+"),
+         r"failed: cannot parse \S+/src/broken\.cpp: .+\n"
+         rf"{PROG} changed: note: libclang reported 0 warnings and \d+ errors? "
+         r"\(--verbose shows them\)"),
         (EXTRA, "src", ["-p", "../build"], 1, [],
          r"error: the diff changes no file the compilation database reaches: src/main\.cpp; "
          r"its paths are taken relative to --root DIR \(now \S+/project/src\); "
@@ -511,9 +545,9 @@ def test_changed_says_what_it_made_of_a_real_git_diff(
     done = run_cli(*arguments, cwd=repository / folder, stdin=diff)
     assert (done.returncode, done.stdout.splitlines()) == (status, stdout), done.stderr
     if stderr is None:
-        assert done.stderr == ""
+        assert own_stderr(done.stderr) == ""
     else:
-        assert re.fullmatch(rf"{PROG} changed: {stderr}\n", done.stderr), done.stderr
+        assert re.fullmatch(rf"{PROG} changed: {stderr}\n", own_stderr(done.stderr)), done.stderr
 
 
 @pytest.mark.parametrize(
@@ -530,10 +564,9 @@ def test_bad_project_input_gives_one_error_line(project, arguments, stdin, messa
     (project / "bad" / "compile_commands.json").write_text('[{"directory": "/", "file": "a.c"')
     done = run_cli(*arguments, cwd=project, stdin=stdin)
     assert (done.returncode, done.stdout) == (1, "")
-    assert (
-        done.stderr.startswith(f"{PROG} {arguments[0]}: error: ") and done.stderr.count("\n") == 1
-    )
-    assert message in done.stderr, done.stderr
+    error = own_stderr(done.stderr)
+    assert error.startswith(f"{PROG} {arguments[0]}: error: ") and error.count("\n") == 1
+    assert message in error, done.stderr
 
 
 def session_processes(session):
@@ -607,5 +640,88 @@ def test_ctrl_c_stops_the_workers_and_leaves_valid_json_lines(project):
 
     done = run_scan(project, ["-p", "build", "--jobs", "2"], ctrl_c)
     assert (done.returncode, done.left) == (130, [])
-    assert done.stderr == f"{PROG} scan: error: interrupted\n"
+    assert own_stderr(done.stderr) == f"{PROG} scan: error: interrupted\n"
     assert 0 < len(by_unit(json_lines(done.stdout))) < units
+
+
+def run_bytes(*arguments, cwd, stdout=subprocess.PIPE):
+    """A command line of bytes, as a shell passes names that are not UTF-8."""
+    command = [os.fsencode(sys.executable), b"-m", b"astsieve_cindex", *arguments]
+    return subprocess.run(command, cwd=cwd, stdout=stdout, stderr=subprocess.PIPE, timeout=300)
+
+
+def test_names_that_are_not_utf8_fail_only_their_own_unit(tmp_path):
+    for name in ("ok1.c", "ok2.c"):
+        (tmp_path / name).write_text("int ok;\n")
+    with open(os.path.join(os.fsencode(tmp_path), b"b\xffd.c"), "wb") as source:
+        source.write(b"int bad;\n")
+    with open(os.path.join(os.fsencode(tmp_path), b"h\xffx.h"), "wb") as header:
+        header.write(b"int in_header;\n")
+    (tmp_path / "includes.c").write_bytes(b'#include "h\xffx.h"\nint after;\n')
+    # Named on the command line: that unit fails, the others are written.
+    done = run_bytes(b"scan", b"ok1.c", b"b\xffd.c", b"ok2.c", cwd=tmp_path)
+    assert done.returncode == 1
+    assert sorted(by_unit(json_lines(done.stdout.decode()))) == ["ok1", "ok2"]
+    failed = own_stderr(done.stderr.decode("utf-8", "surrogateescape"))
+    assert re.fullmatch(rf"{PROG} scan: failed: cannot group \S+/b\udcffd\.c: [^\n]+\n", failed)
+    assert os.fsencode(str(tmp_path)) + b"/b\xffd.c" in done.stderr  # as the name is on disk
+    # An inclusion of such a file: its spelling and, once the pattern
+    # accepts it, its name as JSON escapes them.
+    for pattern in ([], [b"--pattern", b".*x\\.h"]):
+        done = run_bytes(b"scan", b"includes.c", *pattern, cwd=tmp_path)
+        assert (done.returncode, own_stderr(done.stderr.decode())) == (0, "")
+        records = json_lines(done.stdout.decode())
+        nodes = {(n["kind"], n["spelling"]) for record in records for n in record["nodes"]}
+        assert ("INCLUSION_DIRECTIVE", "h\udcffx.h") in nodes and b'"h\\udcffx.h"' in done.stdout
+        headers = {os.path.basename(r["file"]) for r in records} - {"includes.c"}
+        assert headers == ({"h\udcffx.h"} if pattern else set())
+    # A database Python's json wrote, "\udcff" escapes in a file name and in
+    # an argument: the unit with the escaped file fails alone, and the one
+    # whose headers lie in such a folder is parsed.
+    folder = os.path.join(os.fsencode(tmp_path), b"inc\xff")
+    os.mkdir(folder)
+    with open(os.path.join(folder, b"lib.h"), "wb") as header:
+        header.write(b"int from_lib;\n")
+    (tmp_path / "uses.c").write_text('#include "lib.h"\nint uses = 1;\n')
+    entries = [
+        {"directory": str(tmp_path), "file": name, "arguments": ["cc", *extra, "-c", name]}
+        for name, extra in [
+            ("ok1.c", []),
+            (os.fsdecode(b"b\xffd.c"), []),
+            ("uses.c", [os.fsdecode(b"-Iinc\xff")]),
+        ]
+    ]
+    (tmp_path / "compile_commands.json").write_text(json.dumps(entries))
+    assert "\\udcff" in (tmp_path / "compile_commands.json").read_text()
+    done = run_bytes(b"scan", b"-p", b".", cwd=tmp_path)
+    assert done.returncode == 1
+    assert sorted(by_unit(json_lines(done.stdout.decode()))) == ["ok1", "uses"]
+    failed = own_stderr(done.stderr.decode("utf-8", "surrogateescape"))
+    assert re.fullmatch(rf"{PROG} scan: failed: cannot group \S+/b\udcffd\.c: [^\n]+\n", failed)
+
+
+@pytest.mark.parametrize("command", [["list"], ["scan", "-p", "build"], ["changed", "-p", "build"]])
+@pytest.mark.parametrize("output", ["/dev/full", "closed"])
+def test_output_that_cannot_be_written_is_one_error_line(project, command, output):
+    git(project, "init", "-q")
+    git(project, "add", ".")
+    git(project, "commit", "-q", "-m", "base")
+    edit(project / "src/area.cpp", "int height = HEIGHT_OF(p);", "int height = HEIGHT_OF(p) + 0;")
+    diff = project / "change.diff"
+    diff.write_text(git(project, "diff"))
+    arguments = {"list": ["src/main.cpp", "--", "-Iinclude", "-std=c++17"], "changed": [str(diff)]}
+    with open("/dev/full" if output == "/dev/full" else os.devnull, "w") as sink:
+        done = subprocess.run(
+            [sys.executable, "-m", "astsieve_cindex", *command, *arguments.get(command[0], [])],
+            cwd=project,
+            stdout=sink,
+            stderr=subprocess.PIPE,
+            text=True,
+            timeout=300,
+            # Started as `>&-` starts it: no standard output at all.
+            preexec_fn=None if output == "/dev/full" else lambda: os.close(1),
+        )
+    reason = "No space left on device" if output == "/dev/full" else "standard output is closed"
+    name = PROG if command[0] == "list" else f"{PROG} {command[0]}"
+    assert done.returncode == 1
+    assert own_stderr(done.stderr) == f"{name}: error: cannot write the output: {reason}\n"
