@@ -83,7 +83,8 @@ def scan_unit(unit: Unit, pattern: str = "") -> UnitResult:
         seconds = time.perf_counter() - parsed_at
         return UnitResult(unit, None, (), message, parsed_at - started, seconds, diagnostics)
     names = [name_text(lambda: inclusion.include.name) for inclusion in parsed.get_includes()]
-    files = tuple(os.path.join(unit.directory, name) for name in (parsed.spelling, *names))
+    main = name_text(lambda: parsed.spelling)
+    files = tuple(os.path.join(unit.directory, name) for name in (main, *names))
     seconds = time.perf_counter() - parsed_at
     return UnitResult(unit, table, files, None, parsed_at - started, seconds, diagnostics)
 

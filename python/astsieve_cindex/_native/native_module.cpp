@@ -118,9 +118,9 @@ PyObject* unit_table(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     const std::uint64_t handle = handle_argument(arguments[0]);
     Py_INCREF(arguments[1]);
     unit = Ref(arguments[1]);
-    return [handle, owner = unit.get(), pattern = pattern_argument(arguments[2]),
+    return [handle, pattern = pattern_argument(arguments[2]),
             directory = path_argument(arguments[3], "the directory")] {
-      return astsieve_cindex::unit_table(handle, owner, pattern, directory);
+      return astsieve_cindex::unit_table(handle, pattern, directory);
     };
   });
 }

@@ -731,14 +731,21 @@ PyObject* bind_records(PyObject*, PyObject* args) {
   Py_RETURN_NONE;
 }
 
-PyObject* unit_table(std::uint64_t handle, PyObject* unit, const std::string& pattern,
+PyObject* unit_table(std::uint64_t handle, const std::string& pattern,
                      const std::string& directory) {
   if (record_types().node_type == nullptr) {
     PyErr_SetString(PyExc_RuntimeError,
                     "astsieve_cindex._native.bind_records() has not been called");
     throw PythonError{};
   }
-  const std::string main_path = main_path_argument(Py_None, unit);
+  // The main file's name as libclang spells it, bytes and all: clang.cindex
+  // would decode it strictly, and a unit whose own name is not UTF-8 is
+  // still a unit.
+  std::string main_path;
+  const lc::Cursor unit_cursor = lc::functions().getTranslationUnitCursor(
+      reinterpret_cast<lc::TranslationUnit>(static_cast<std::uintptr_t>(handle)));
+  with_text(record_api::functions().getCursorSpelling(unit_cursor),
+            [&main_path](const char* text, std::size_t size) { main_path.assign(text, size); });
   astsieve::FileFilter filter(pattern, main_path);
   Files files;
   Rows rows;

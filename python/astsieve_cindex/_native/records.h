@@ -21,9 +21,10 @@ PyObject* bind_records(PyObject* module, PyObject* args);
 // of first use, then the others in record order, equal ones once; nodes as
 // TableNode, in record order; the ranges the preprocessor skipped as (file,
 // first_line, last_line), in record order. The main path is the unit's
-// spelling; an anonymous type's name holds its file joined to `directory`.
+// name as libclang spells it, bytes and all; an anonymous type's name holds
+// its file joined to `directory`.
 // Throws PythonError or a C++ exception.
-PyObject* unit_table(std::uint64_t handle, PyObject* unit, const std::string& pattern,
+PyObject* unit_table(std::uint64_t handle, const std::string& pattern,
                      const std::string& directory);
 
 }  // namespace astsieve_cindex
