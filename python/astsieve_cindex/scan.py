@@ -21,6 +21,7 @@ from .names import name_text, undecodable_name
 from .parsing import ParseError
 from .project import Unit
 from .records import NodeRecord, unit_table
+from .sections import ENCODINGS, Section, encode_sections
 from .table import UnitTable, records_of
 from .workers import WorkerFailure, each_result
 
@@ -28,9 +29,11 @@ __all__ = ["UnitFailure", "UnitResult", "scan", "scan_unit"]
 
 
 class UnitResult(NamedTuple):
-    """What one unit gave: its table of nodes and the files it read, or the
-    one-line error that stopped it; the seconds spent parsing and
-    grouping; and libclang's warnings and errors, which nothing printed."""
+    """What one unit gave: its table of nodes, or its output already encoded
+    by file (see scan_unit), and the files it read; or the one-line error
+    that stopped it; the seconds spent parsing and grouping; libclang's
+    warnings and errors, which nothing printed; and the seconds spent
+    encoding."""
 
     unit: Unit
     table: Optional[UnitTable]
@@ -39,6 +42,8 @@ class UnitResult(NamedTuple):
     parse_seconds: float
     group_seconds: float
     diagnostics: Tuple[DiagnosticLine, ...] = ()
+    sections: Tuple[Section, ...] = ()
+    encode_seconds: float = 0.0
 
     @property
     def records(self) -> List[NodeRecord]:
@@ -54,13 +59,18 @@ class UnitFailure(NamedTuple):
     error: str
 
 
-def scan_unit(unit: Unit, pattern: str = "") -> UnitResult:
+def scan_unit(unit: Unit, pattern: str = "", encoding: Optional[str] = None) -> UnitResult:
     """Parses `unit` and groups its nodes in accepted files (the main file,
     and files whose whole path matches the ECMAScript `pattern`).
 
+    With no `encoding` the result holds the unit's table; with one of
+    sections.ENCODINGS ("jsonl", "arrow") it holds the output instead, one
+    encoded section per file, to be chosen from by a SectionFilter.
     Any failure, libclang's or the pattern's, comes back as the result's
     error; the function keeps no state and loads libclang itself.
     """
+    if encoding is not None and encoding not in ENCODINGS:
+        raise ValueError(f"unknown encoding {encoding!r}: choose one of {', '.join(ENCODINGS)}")
     started = time.perf_counter()
     if not os.path.isfile(unit.file):
         return UnitResult(unit, None, (), f"no such file: {unit.file}", 0.0, 0.0)
@@ -85,8 +95,15 @@ def scan_unit(unit: Unit, pattern: str = "") -> UnitResult:
     names = [name_text(lambda: inclusion.include.name) for inclusion in parsed.get_includes()]
     main = name_text(lambda: parsed.spelling)
     files = tuple(os.path.join(unit.directory, name) for name in (main, *names))
-    seconds = time.perf_counter() - parsed_at
-    return UnitResult(unit, table, files, None, parsed_at - started, seconds, diagnostics)
+    grouped_at = time.perf_counter()
+    seconds = grouped_at - parsed_at
+    if encoding is None:
+        return UnitResult(unit, table, files, None, parsed_at - started, seconds, diagnostics)
+    sections = encode_sections(table, unit.file, files[0], encoding)
+    encoded = time.perf_counter() - grouped_at
+    return UnitResult(
+        unit, None, files, None, parsed_at - started, seconds, diagnostics, sections, encoded
+    )
 
 
 def scan(
@@ -94,10 +111,12 @@ def scan(
     pattern: str = "",
     jobs: Optional[int] = None,
     timeout: Optional[float] = None,
+    encoding: Optional[str] = None,
 ) -> Generator[Union[UnitResult, UnitFailure], None, None]:
-    """The result of every unit, in the order they finish, from `jobs`
-    worker processes (by default one per core); a UnitFailure for a unit
-    whose worker died, or took more than `timeout` seconds and was killed.
+    """The result of every unit (scan_unit's, with `encoding`), in the order
+    they finish, from `jobs` worker processes (by default one per core); a
+    UnitFailure for a unit whose worker died, or took more than `timeout`
+    seconds and was killed.
 
     Workers are started fresh, never forked from a process holding libclang.
     Called from the main thread, the iteration owns Ctrl-C: it stops the
@@ -105,7 +124,7 @@ def scan(
     handling a result is never cut short. Closing the iterator early also
     ends the workers; units already running finish first.
     """
-    work = functools.partial(scan_unit, pattern=pattern)
+    work = functools.partial(scan_unit, pattern=pattern, encoding=encoding)
     for unit, outcome in each_result(work, units, jobs, timeout):
         if isinstance(outcome, WorkerFailure):
             yield UnitFailure(unit, f"{outcome.reason} while parsing {unit.file}")

@@ -37,8 +37,10 @@ def run_units(
     timeout: Optional[float],
     on_result: Callable[[UnitResult], None],
     verbose: bool = False,
+    encoding: Optional[str] = None,
 ) -> Outcome:
-    """Scans the project's units, hands each good result to `on_result` and
+    """Scans the project's units (encoded as scan_unit's `encoding` says),
+    hands each good result to `on_result` and
     reports each failed unit in one line (a unit over `timeout` seconds
     too), and once why headers are missing if they are; a progress bar on
     stderr when it is a terminal. libclang's diagnostics are counted, and
@@ -47,7 +49,7 @@ def run_units(
     explained = False
     total = len(project.units)
     bar = tqdm(total=total, unit="unit", file=sys.stderr, disable=not sys.stderr.isatty())
-    results = scan(project.units, pattern, jobs, timeout)
+    results = scan(project.units, pattern, jobs, timeout, encoding)
     with bar, contextlib.closing(results):
         for result in results:
             error = result.error

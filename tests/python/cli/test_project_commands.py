@@ -22,8 +22,10 @@ from typing import NamedTuple
 
 import pytest
 
+from astsieve_cindex.jsonl import FORMAT
 from astsieve_cindex.project import read_database
 from astsieve_cindex.scan import scan_unit
+from astsieve_cindex.sections import SectionFilter
 from command_output import own_stderr
 from companion_oracle import CONTAINER_KINDS, top_level_declarations
 
@@ -213,20 +215,18 @@ def scanned_nodes(records):
     """The shape of oracle_nodes, from scan's JSON Lines records."""
     found = {}
     for record in records:
-        key = (os.path.realpath(record["file"]), record["line"])
-        for node in record["nodes"]:
-            owner = node["declaration"]
-            if owner is not None:
-                owner = (
-                    owner["kind"],
-                    named_by_base(owner["name"]),
-                    os.path.realpath(owner["file"]),
-                    owner["first_line"],
-                    owner["last_line"],
+        path = os.path.realpath(record["file"])
+        declarations = [
+            (d["kind"], named_by_base(d["name"]), path, d["first_line"], d["last_line"])
+            for d in record["declarations"]
+        ]
+        for line in record["lines"]:
+            for node in line["nodes"]:
+                index = node["declaration"]
+                owner = None if index is None else declarations[index]
+                found.setdefault((path, line["line"]), []).append(
+                    (node["column"], node["kind"], named_by_base(node["spelling"]), owner)
                 )
-            found.setdefault(key, []).append(
-                (node["column"], node["kind"], named_by_base(node["spelling"]), owner)
-            )
     return {key: sorted(nodes, key=repr) for key, nodes in found.items()}
 
 
@@ -244,13 +244,22 @@ def line_of(path, text):
 def test_scan_matches_a_cindex_walk_unit_by_unit(cindex, project):
     done = run_cli("scan", "-p", "build", "--pattern", HEADERS, "--jobs", "2", cwd=project)
     assert (done.returncode, own_stderr(done.stderr)) == (0, "")  # no progress bar off a terminal
-    units = by_unit(json_lines(done.stdout))
-    assert sorted(units) == ["area", "main"]
-    for name, records in units.items():
-        assert len({(r["file"], r["line"]) for r in records}) == len(records)
-        assert scanned_nodes(records) == oracle_nodes(oracle_parse(cindex, project, name), HEADERS)
+    records = json_lines(done.stdout)
+    assert {record["format"] for record in records} == {FORMAT}
+    # Each unit's main file, and the header both reach alike once.
+    assert sorted((Path(r["file"]).name, r["main"]) for r in records) == [
+        ("area.cpp", True),
+        ("geo.h", False),
+        ("main.cpp", True),
+    ]
+    assert sorted(by_unit(records)) == ["area", "main"]
+    expected = {}
+    for name in ("area", "main"):
+        for key, nodes in oracle_nodes(oracle_parse(cindex, project, name), HEADERS).items():
+            assert expected.setdefault(key, nodes) == nodes
+    nodes = scanned_nodes(records)
+    assert nodes == expected
     # The walks agree on something worth agreeing on.
-    nodes = scanned_nodes(units["area"])
     area, header = os.path.realpath(project / "src/area.cpp"), os.path.realpath(
         project / "include/geo.h"
     )
@@ -275,10 +284,9 @@ def test_explicit_files_and_the_api_give_what_the_database_gives(cindex, project
     )
     # The per-unit function, in this process, pickled as for any engine.
     unit = next(u for u in read_database(project / "build") if u.file.endswith("main.cpp"))
-    result = pickle.loads(pickle.dumps(scan_unit(unit, HEADERS)))
-    from astsieve_cindex.cli.scan import json_lines as encode
-
-    assert encode(result) == from_database.stdout
+    result = pickle.loads(pickle.dumps(scan_unit(unit, HEADERS, "jsonl")))
+    written = SectionFilter().new_sections(result.sections)
+    assert b"".join(section.data for section in written).decode() == from_database.stdout
 
 
 def worker_pids(pid):
