@@ -99,7 +99,7 @@ run_cell() { # python-version python wheel source
   if ! (
     [ -z "$library_path" ] || export LD_LIBRARY_PATH=$library_path
     "$2" -m venv "$venv" &&
-      venv_pip "$venv" install -q "$3" "$requirement" "${test_tools[@]}" &&
+      venv_pip "$venv" install -q "$3[parquet,dask]" "$requirement" "${test_tools[@]}" &&
       "$venv/bin/python" scripts/wheel_smoke.py &&
       timeout 900 "$venv/bin/python" -m pytest -q -rs -p no:cacheprovider tests/python
   ) >"$log" 2>&1; then

@@ -2,7 +2,7 @@
 # Builds astsieve into a virtual environment, .venv, without root: a pinned
 # pip (deps/requirements-pip.txt), the pinned tools of
 # deps/requirements-dev.txt, and astsieve itself with the PyPI libclang wheel
-# (`pip install '.[libclang]'`). Needs Python 3 with its venv
+# (`pip install '.[libclang,parquet,dask]'`). Needs Python 3 with its venv
 # module and C headers, and a C++17 compiler; CMake and Ninja come from PyPI
 # when the machine has none. Safe to run again: it installs only what is
 # missing and rebuilds astsieve.
@@ -24,4 +24,4 @@ pip=(venv_pip .venv)
 # clang and libclang-ng write the same clang/cindex.py as libclang: only one
 # set of bindings may be installed.
 "${pip[@]}" uninstall -qq -y clang libclang-ng
-"${pip[@]}" install -q ".[libclang]"
+"${pip[@]}" install -q ".[libclang,parquet,dask]"

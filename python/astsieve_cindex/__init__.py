@@ -6,7 +6,8 @@ CursorList views that make clang.cindex Cursors (to_lists() gives plain
 lists); the conversions turn clang.cindex objects into astsieve's raw handles
 and cursor tuples and back. For whole projects, read_database() lists a
 compilation database's units and scan() parses and groups them in worker
-processes, one plain, picklable result per unit.
+processes, one plain, picklable result per unit: its table, or its output
+encoded by file, of which a SectionFilter keeps each header once.
 """
 
 from __future__ import annotations
@@ -23,6 +24,7 @@ from .queries import (
 )
 from .records import Declaration, NodeRecord
 from .scan import UnitFailure, UnitResult, scan, scan_unit
+from .sections import Section, SectionFilter
 from .views import CursorList, to_lists
 
 __all__ = [
@@ -34,6 +36,8 @@ __all__ = [
     "MainPath",
     "NodeRecord",
     "PathPattern",
+    "Section",
+    "SectionFilter",
     "Unit",
     "UnitFailure",
     "UnitResult",

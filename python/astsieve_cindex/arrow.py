@@ -48,32 +48,35 @@ def encode_part(part: FilePart) -> Tuple[str, bytes]:
     """The digest of the part's declarations and nodes, and its rows as an
     Arrow IPC stream."""
     nodes, count = part.nodes, len(part.nodes)
-    local = part.local
+    local, declarations = part.local, part.declarations
     own = [local[node.declaration] for node in nodes]
-    declarations = part.declarations
     around = [declarations[index] if index is not None else None for index in own]
-    columns = [
+    lines = [node.line for node in nodes]
+    columns = [node.column for node in nodes]
+    kinds = [node.kind for node in nodes]
+    spellings = [node.spelling for node in nodes]
+    values: List[Sequence[object]] = [
         [part.unit] * count,
         [part.file] * count,
         [part.main] * count,
-        [node.line for node in nodes],
-        [node.column for node in nodes],
-        [node.kind for node in nodes],
-        [node.spelling for node in nodes],
+        lines,
+        columns,
+        kinds,
+        spellings,
         [d.kind if d else None for d in around],
         [d.name if d else None for d in around],
         [d.first_line if d else None for d in around],
         [d.last_line if d else None for d in around],
     ]
     table = pyarrow.Table.from_arrays(
-        [pyarrow.array(column, field.type) for column, field in zip(columns, NODES_SCHEMA)],
+        [pyarrow.array(column, field.type) for column, field in zip(values, NODES_SCHEMA)],
         schema=NODES_SCHEMA,
     )
     sink = pyarrow.BufferOutputStream()
     with pyarrow.ipc.new_stream(sink, NODES_SCHEMA) as writer:
         writer.write_table(table)
     described = [[d.kind, d.name, d.first_line, d.last_line] for d in declarations]
-    rows = list(zip(columns[3], columns[4], columns[5], columns[6], own))
+    rows = list(zip(lines, columns, kinds, spellings, own))
     return digest(json.dumps([described, rows]).encode()), sink.getvalue().to_pybytes()
 
 

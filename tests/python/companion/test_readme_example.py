@@ -7,13 +7,9 @@ import subprocess
 import sys
 
 import astsieve_cindex
+from readme import section
 
-README = pathlib.Path(__file__).resolve().parents[3] / "README.md"
 BUNDLED_EXAMPLE = pathlib.Path(astsieve_cindex.__file__).resolve().parent / "example"
-
-
-def section(heading):
-    return README.read_text().split(f"\n{heading}\n", 1)[1]
 
 
 def run_python(code, cwd):
