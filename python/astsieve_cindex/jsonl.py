@@ -14,7 +14,8 @@ from __future__ import annotations
 import itertools
 import json
 from operator import attrgetter
-from typing import Dict, List, Tuple
+from json.encoder import encode_basestring_ascii as _quote
+from typing import Tuple
 
 from .sections import FilePart, digest
 
@@ -24,30 +25,33 @@ __all__ = ["FORMAT", "encode_part"]
 FORMAT = "0.2"
 
 _encode = json.JSONEncoder(separators=(",", ":")).encode
+_NODE = '{"column":%d,"kind":%s,"spelling":%s,"declaration":%s}'
 
 
 def encode_part(part: FilePart) -> Tuple[str, bytes]:
-    """The digest of the part's declarations and lines, and its JSON line."""
-    local = part.local
-    declarations = [
-        {"kind": d.kind, "name": d.name, "first_line": d.first_line, "last_line": d.last_line}
-        for d in part.declarations
-    ]
-    lines: List[Dict[str, object]] = [
-        {
-            "line": line,
-            "nodes": [
-                {
-                    "column": node.column,
-                    "kind": node.kind,
-                    "spelling": node.spelling,
-                    "declaration": local[node.declaration],
-                }
+    """The digest of the part's declarations and lines, and its JSON line.
+
+    The nodes, most of the text, are formatted directly rather than built
+    as dicts for the encoder: it takes half the time."""
+    local = ["null" if index is None else str(index) for index in part.local]
+    declarations = _encode(
+        [
+            {"kind": d.kind, "name": d.name, "first_line": d.first_line, "last_line": d.last_line}
+            for d in part.declarations
+        ]
+    )
+    lines = ",".join(
+        '{"line":%d,"nodes":[%s]}'
+        % (
+            line,
+            ",".join(
+                _NODE
+                % (node.column, _quote(node.kind), _quote(node.spelling), local[node.declaration])
                 for node in nodes
-            ],
-        }
+            ),
+        )
         for line, nodes in itertools.groupby(part.nodes, key=attrgetter("line"))
-    ]
-    body = _encode({"declarations": declarations, "lines": lines})
+    )
+    body = '"declarations":%s,"lines":[%s]' % (declarations, lines)
     head = _encode({"format": FORMAT, "unit": part.unit, "file": part.file, "main": part.main})
-    return digest(body.encode()), (head[:-1] + "," + body[1:] + "\n").encode()
+    return digest(body.encode()), (head[:-1] + "," + body + "}\n").encode()

@@ -95,7 +95,8 @@ def write_database(root, names, flags=None):
         folder = "" if index % 2 else "../"
         source = f"{folder}src/{name}.cpp"
         own = (flags or {}).get(name, [])
-        command = ["/usr/bin/c++", f"-I{folder}include", *FLAGS, *own, "-o", f"{name}.o", "-c", source]
+        command = ["/usr/bin/c++", f"-I{folder}include", *FLAGS, *own, "-o", f"{name}.o", "-c"]
+        command.append(source)
         entry = {"directory": str(root / "build" if folder else root), "file": source}
         entry.update({"arguments": command} if index % 2 else {"command": " ".join(command)})
         entries.append(entry)
@@ -293,7 +294,9 @@ def test_explicit_files_and_the_api_give_what_the_database_gives(cindex, project
     assert b"".join(section.data for section in written).decode() == from_database.stdout
 
 
-@pytest.mark.parametrize("main_flags, variants", [([], ["area|main"]), (["-DWIDE"], ["area", "main"])])
+@pytest.mark.parametrize(
+    "main_flags, variants", [([], ["area|main"]), (["-DWIDE"], ["area", "main"])]
+)
 def test_a_header_is_written_once_per_variant_of_its_nodes(project, main_flags, variants):
     edit(
         project / "include/geo.h",
@@ -315,9 +318,14 @@ def test_a_header_is_written_once_per_variant_of_its_nodes(project, main_flags, 
         assert ("geo::wide" in names) == (Path(record["unit"]).stem == "main" and bool(main_flags))
 
 
+DECLARATION_KEYS = ("kind", "name", "first_line", "last_line")
+
+
 def scan_rows(project, *arguments):
     """The rows of a Parquet scan, and the same rows from a JSON Lines scan."""
-    parquet = run_cli("scan", "-p", "build", *arguments, "--format", "parquet", "--output", "out", cwd=project)
+    parquet = run_cli(
+        "scan", "-p", "build", *arguments, "--format", "parquet", "--output", "out", cwd=project
+    )
     text = run_cli("scan", "-p", "build", *arguments, cwd=project)
     assert (parquet.returncode, parquet.stdout, parquet.stderr) == (0, "", "")
     assert text.returncode == 0
@@ -334,7 +342,7 @@ def scan_rows(project, *arguments):
                         "main": record["main"],
                         "line": line["line"],
                         **{key: node[key] for key in ("column", "kind", "spelling")},
-                        **{f"declaration_{key}": owner.get(key) for key in ("kind", "name", "first_line", "last_line")},
+                        **{f"declaration_{key}": owner.get(key) for key in DECLARATION_KEYS},
                     }
                 )
     table = pyarrow.parquet.read_table(project / "out" / "nodes.parquet")
@@ -351,10 +359,13 @@ def test_parquet_holds_the_nodes_of_the_json_lines(project):
 def test_parquet_without_pyarrow_is_one_error_line(project):
     code = (
         "import runpy, sys; sys.modules['pyarrow'] = None; "
-        "sys.argv = ['astsieve_cindex', 'scan', '-p', 'build', '--format', 'parquet', '--output', 'out']; "
+        "sys.argv = ['astsieve_cindex', 'scan', '-p', 'build', '--format', 'parquet', "
+        "'--output', 'out']; "
         "runpy.run_module('astsieve_cindex', run_name='__main__')"
     )
-    done = subprocess.run([sys.executable, "-c", code], cwd=project, capture_output=True, text=True, timeout=300)
+    done = subprocess.run(
+        [sys.executable, "-c", code], cwd=project, capture_output=True, text=True, timeout=300
+    )
     assert (done.returncode, done.stdout) == (1, "")
     assert done.stderr == (
         f"{PROG} scan: error: --format parquet needs pyarrow: pip install 'astsieve[parquet]'\n"
@@ -367,7 +378,8 @@ def test_readme_dask_example_writes_what_scan_writes(project):
     # the header in each and the filter has a header to leave out.
     entries = json.loads((project / "build" / "compile_commands.json").read_text())
     for entry in entries:
-        entry["arguments"] = ["/usr/bin/c++", "-I../include", *FLAGS, "-c", f"../src/{Path(entry['file']).name}"]
+        source = f"../src/{Path(entry['file']).name}"
+        entry["arguments"] = ["/usr/bin/c++", "-I../include", *FLAGS, "-c", source]
         entry.update(directory=str(project / "build"), file=entry["arguments"][-1])
         entry.pop("command", None)
     (project / "build" / "compile_commands.json").write_text(json.dumps(entries))
@@ -664,7 +676,7 @@ def test_changed_says_what_it_made_of_a_real_git_diff(
         (["scan", "-p", "nowhere"], None, "no such build folder: nowhere"),
         (["scan", "-p", "bad"], None, "cannot read bad/compile_commands.json: not JSON: "),
         (["changed", "-p", "build", "absent.diff"], None, "cannot read the diff absent.diff: "),
-        (["scan", "-p", "build", "--format", "parquet"], None, "--format parquet needs --output DIR"),
+        (["scan", "-p", "build", "--format", "parquet"], None, "parquet needs --output DIR"),
         (["scan", "-p", "build", "--output", "out"], None, "--output DIR is for --format parquet"),
         (
             ["scan", "-p", "build", "--format", "parquet", "--output", "bad/compile_commands.json"],
