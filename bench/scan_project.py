@@ -31,9 +31,7 @@ import sys
 import tempfile
 import time
 from pathlib import Path
-from concurrent.futures import ProcessPoolExecutor
 from itertools import groupby
-from multiprocessing import get_context
 from typing import Dict, List, NamedTuple, Sequence
 
 import c_project
@@ -44,6 +42,7 @@ from astsieve_cindex.records import NodeRecord
 from astsieve_cindex.resource_dir import builtin_headers
 from astsieve_cindex.scan import UnitResult, scan
 from astsieve_cindex.sections import SectionFilter
+from astsieve_cindex.workers import WorkerFailure, each_result
 
 HEADER = """#pragma once
 #include <algorithm>
@@ -146,13 +145,13 @@ def _parse_only(unit: Unit) -> None:
 def floor(build: Path, jobs: int, extra: List[str]) -> None:
     """The floor of a scan: the same units with the same arguments (clang's
     builtin headers found as scan finds them) parsed with clang.cindex in
-    as many fresh worker processes, and nothing else."""
+    as many worker processes of the same pool, and nothing else."""
     headers = builtin_headers(load_cindex(), extra, None)
     added = (*headers.arguments,)
     units = [unit._replace(arguments=unit.arguments + added) for unit in read_database(build)]
-    with ProcessPoolExecutor(jobs, get_context("spawn")) as executor:
-        for _ in executor.map(_parse_only, units):
-            pass
+    for unit, outcome in each_result(_parse_only, units, jobs):
+        if isinstance(outcome, WorkerFailure):
+            raise SystemExit(f"{unit.file}: {outcome.reason}")
 
 
 def _old_node(record: NodeRecord) -> Dict[str, object]:
