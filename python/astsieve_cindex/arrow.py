@@ -18,7 +18,7 @@ import pyarrow.ipc  # type: ignore[import-untyped]
 import pyarrow.parquet  # type: ignore[import-untyped]
 
 from .jsonl import FORMAT
-from .sections import FilePart, Section, digest
+from .sections import FilePart, Section, section_digest
 
 __all__ = ["NODES_FILE", "NODES_SCHEMA", "ParquetOutput", "encode_part"]
 
@@ -42,6 +42,22 @@ NODES_SCHEMA = pyarrow.schema(
 # Rows gathered before a row group is written: sections are small, and a
 # row group per section would make a file slow to query.
 _ROW_GROUP_ROWS = 256 * 1024
+
+
+def _utf8(text: object) -> object:
+    # A file name that is not UTF-8 comes as os.fsdecode gives it, with
+    # surrogate escapes; Parquet's strings are UTF-8, so its odd bytes are
+    # written as \xNN.
+    if isinstance(text, str):
+        return os.fsencode(text).decode("utf-8", "backslashreplace")
+    return text
+
+
+def _array(values: Sequence[object], kind: Any) -> Any:
+    try:
+        return pyarrow.array(values, kind)
+    except UnicodeEncodeError:
+        return pyarrow.array([_utf8(value) for value in values], kind)
 
 
 def encode_part(part: FilePart) -> Tuple[str, bytes]:
@@ -69,7 +85,7 @@ def encode_part(part: FilePart) -> Tuple[str, bytes]:
         [d.last_line if d else None for d in around],
     ]
     table = pyarrow.Table.from_arrays(
-        [pyarrow.array(column, field.type) for column, field in zip(values, NODES_SCHEMA)],
+        [_array(column, field.type) for column, field in zip(values, NODES_SCHEMA)],
         schema=NODES_SCHEMA,
     )
     sink = pyarrow.BufferOutputStream()
@@ -77,7 +93,7 @@ def encode_part(part: FilePart) -> Tuple[str, bytes]:
         writer.write_table(table)
     described = [[d.kind, d.name, d.first_line, d.last_line] for d in declarations]
     rows = list(zip(lines, columns, kinds, spellings, own))
-    return digest(json.dumps([described, rows]).encode()), sink.getvalue().to_pybytes()
+    return section_digest(json.dumps([described, rows]), part), sink.getvalue().to_pybytes()
 
 
 class ParquetOutput:

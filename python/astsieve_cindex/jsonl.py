@@ -17,7 +17,7 @@ from operator import attrgetter
 from json.encoder import encode_basestring_ascii as _quote
 from typing import Tuple
 
-from .sections import FilePart, digest
+from .sections import FilePart, section_digest
 
 __all__ = ["FORMAT", "encode_part"]
 
@@ -54,4 +54,4 @@ def encode_part(part: FilePart) -> Tuple[str, bytes]:
     )
     body = '"declarations":%s,"lines":[%s]' % (declarations, lines)
     head = _encode({"format": FORMAT, "unit": part.unit, "file": part.file, "main": part.main})
-    return digest(body.encode()), (head[:-1] + "," + body + "}\n").encode()
+    return section_digest(body, part), (head[:-1] + "," + body + "}\n").encode()

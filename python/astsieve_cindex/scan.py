@@ -99,7 +99,7 @@ def scan_unit(unit: Unit, pattern: str = "", encoding: Optional[str] = None) -> 
     seconds = grouped_at - parsed_at
     if encoding is None:
         return UnitResult(unit, table, files, None, parsed_at - started, seconds, diagnostics)
-    sections = encode_sections(table, unit.file, files[0], encoding)
+    sections = encode_sections(table, unit.file, files[0], unit.directory, encoding)
     encoded = time.perf_counter() - grouped_at
     return UnitResult(
         unit, None, files, None, parsed_at - started, seconds, diagnostics, sections, encoded

@@ -14,13 +14,22 @@ from __future__ import annotations
 
 import hashlib
 import itertools
+import json
 import os
 from operator import attrgetter
-from typing import Dict, List, NamedTuple, Optional, Sequence, Set, Tuple
+from typing import Any, Dict, List, NamedTuple, Optional, Sequence, Set, Tuple
 
 from .table import TableDeclaration, TableNode, UnitTable
 
-__all__ = ["ENCODINGS", "FilePart", "Section", "SectionFilter", "digest", "encode_sections"]
+__all__ = [
+    "ENCODINGS",
+    "FilePart",
+    "Section",
+    "SectionFilter",
+    "digest",
+    "encode_sections",
+    "section_digest",
+]
 
 # How a worker encodes its sections: JSON Lines text (jsonl.py), or an Arrow
 # IPC stream of the nodes table (arrow.py).
@@ -46,6 +55,7 @@ class FilePart(NamedTuple):
 
     unit: str
     file: str
+    spelling: str  # the file as the unit's arguments reached it
     main: bool
     declarations: List[TableDeclaration]
     nodes: Sequence[TableNode]
@@ -56,6 +66,16 @@ def digest(text: bytes) -> str:
     return hashlib.blake2b(text, digest_size=16).hexdigest()
 
 
+def section_digest(body: str, part: "FilePart") -> str:
+    """The digest of a section's text (JSON, non-ASCII escaped) less the
+    names of its own file in it: an anonymous type is named after the file
+    as the unit reached it (`(unnamed struct at ../include/a.h:3:1)`, or the
+    absolute path), and two spellings of one file make no two variants."""
+    for name in (part.file, part.spelling):
+        body = body.replace(json.dumps(name)[1:-1], "")
+    return digest(body.encode())
+
+
 def _content_hash(path: str) -> str:
     try:
         with open(path, "rb") as stream:
@@ -64,10 +84,17 @@ def _content_hash(path: str) -> str:
         return ""
 
 
-def file_parts(table: UnitTable, unit: str, main_file: str) -> List[FilePart]:
+def file_parts(table: UnitTable, unit: str, main_file: str, directory: str) -> List[FilePart]:
     """The table's files that hold nodes, in the table's order, and the main
-    file even when it holds none (first, as in the table)."""
+    file even when it holds none (first, as in the table). The table's
+    files were made absolute against `directory`."""
     files = table.files
+    inside = os.path.join(directory, "")
+
+    def part(file: str, *rest: Any) -> FilePart:
+        spelling = file[len(inside) :] if file.startswith(inside) else file
+        return FilePart(unit, file, spelling, *rest)
+
     per_file: List[List[TableDeclaration]] = [[] for _ in files]
     local: List[Optional[int]] = []
     for declaration in table.declarations:
@@ -79,20 +106,20 @@ def file_parts(table: UnitTable, unit: str, main_file: str) -> List[FilePart]:
     for index, group in itertools.groupby(table.nodes, key=attrgetter("file")):
         nodes.setdefault(index, []).extend(group)
     parts = [
-        FilePart(unit, files[index], files[index] == main_file, per_file[index], found, local)
+        part(files[index], files[index] == main_file, per_file[index], found, local)
         for index, found in nodes.items()
     ]
-    if not any(part.main for part in parts):
-        parts.insert(0, FilePart(unit, main_file, True, [], [], local))
+    if not any(found.main for found in parts):
+        parts.insert(0, part(main_file, True, [], [], local))
     return parts
 
 
 def encode_sections(
-    table: UnitTable, unit: str, main_file: str, encoding: str
+    table: UnitTable, unit: str, main_file: str, directory: str, encoding: str
 ) -> Tuple[Section, ...]:
     """The table's sections, one per file, encoded as `encoding` names (one
     of ENCODINGS); `unit` names the unit in the output, `main_file` is the
-    main file as the table names it."""
+    main file as the table names it, `directory` the unit's."""
     if encoding == "jsonl":
         from .jsonl import encode_part
     elif encoding == "arrow":
@@ -100,7 +127,7 @@ def encode_sections(
     else:
         raise ValueError(f"unknown encoding {encoding!r}")
     sections = []
-    for part in file_parts(table, unit, main_file):
+    for part in file_parts(table, unit, main_file, directory):
         part_digest, data = encode_part(part)
         path = os.path.realpath(part.file)
         sections.append(

@@ -305,7 +305,7 @@ def test_a_header_is_written_once_per_variant_of_its_nodes(project, main_flags, 
     )
     write_database(project, ["area", "main"], {"main": main_flags})
     done = run_cli("scan", "-p", "build", "--pattern", HEADERS, "--jobs", "2", cwd=project)
-    assert (done.returncode, done.stderr) == (0, "")
+    assert (done.returncode, own_stderr(done.stderr)) == (0, "")
     records = json_lines(done.stdout)
     assert sorted(Path(r["file"]).name for r in records if r["main"]) == ["area.cpp", "main.cpp"]
     headers = [r for r in records if not r["main"]]
@@ -327,7 +327,7 @@ def scan_rows(project, *arguments):
         "scan", "-p", "build", *arguments, "--format", "parquet", "--output", "out", cwd=project
     )
     text = run_cli("scan", "-p", "build", *arguments, cwd=project)
-    assert (parquet.returncode, parquet.stdout, parquet.stderr) == (0, "", "")
+    assert (parquet.returncode, parquet.stdout, own_stderr(parquet.stderr)) == (0, "", "")
     assert text.returncode == 0
     expected = []
     for record in json_lines(text.stdout):
@@ -367,7 +367,7 @@ def test_parquet_without_pyarrow_is_one_error_line(project):
         [sys.executable, "-c", code], cwd=project, capture_output=True, text=True, timeout=300
     )
     assert (done.returncode, done.stdout) == (1, "")
-    assert done.stderr == (
+    assert own_stderr(done.stderr) == (
         f"{PROG} scan: error: --format parquet needs pyarrow: pip install 'astsieve[parquet]'\n"
     )
     assert not (project / "out").exists()
@@ -798,7 +798,9 @@ def test_names_that_are_not_utf8_fail_only_their_own_unit(tmp_path):
         done = run_bytes(b"scan", b"includes.c", *pattern, cwd=tmp_path)
         assert (done.returncode, own_stderr(done.stderr.decode())) == (0, "")
         records = json_lines(done.stdout.decode())
-        nodes = {(n["kind"], n["spelling"]) for record in records for n in record["nodes"]}
+        nodes = {
+            (n["kind"], n["spelling"]) for r in records for line in r["lines"] for n in line["nodes"]
+        }
         assert ("INCLUSION_DIRECTIVE", "h\udcffx.h") in nodes and b'"h\\udcffx.h"' in done.stdout
         headers = {os.path.basename(r["file"]) for r in records} - {"includes.c"}
         assert headers == ({"h\udcffx.h"} if pattern else set())
