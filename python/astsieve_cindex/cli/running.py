@@ -6,7 +6,7 @@ from __future__ import annotations
 
 import contextlib
 import sys
-from typing import Callable, NamedTuple, Optional
+from typing import Callable, NamedTuple, Optional, Tuple
 
 from tqdm import tqdm
 
@@ -38,18 +38,20 @@ def run_units(
     on_result: Callable[[UnitResult], None],
     verbose: bool = False,
     encoding: Optional[str] = None,
+    unsaved: Tuple[Tuple[bytes, bytes], ...] = (),
 ) -> Outcome:
     """Scans the project's units (encoded as scan_unit's `encoding` says),
     hands each good result to `on_result` and
     reports each failed unit in one line (a unit over `timeout` seconds
     too), and once why headers are missing if they are; a progress bar on
     stderr when it is a terminal. libclang's diagnostics are counted, and
-    with `verbose` printed line by line."""
+    with `verbose` printed line by line. `unsaved` files (path, text) are
+    read in place of those on disk."""
     failed = warnings = errors = 0
     explained = False
     total = len(project.units)
     bar = tqdm(total=total, unit="unit", file=sys.stderr, disable=not sys.stderr.isatty())
-    results = scan(project.units, pattern, jobs, timeout, encoding)
+    results = scan(project.units, pattern, jobs, timeout, encoding, unsaved)
     with bar, contextlib.closing(results):
         for result in results:
             error = result.error
