@@ -400,13 +400,13 @@ def removed_declarations(
     the diff removed from each declaration of the base revision (`old`, its
     units parsed) that is still there after the diff (a
     declaration of the same kind and name in the same file, among `new`
-    results), and a Removed entry for each that is not. Entries stay in the
+    results; an anonymous type's line aside), and a Removed entry for each that is not. Entries stay in the
     diff's order of files, then by line, a removed one by its old line."""
     removed = diff.removed
     paths = _Paths(removed, root)
     after: Dict[Tuple[str, str, str], Declaration] = {}
     for declaration in _declarations(paths, new):
-        after.setdefault(declaration[:3], declaration)  # type: ignore[arg-type]
+        after.setdefault(_identity(declaration), declaration)
     entries: List[Union[Touched, Inactive, Removed]] = []
     lost: Dict[Tuple[str, str, str], Set[int]] = {}
     gone: Dict[Tuple[str, str, str], Declaration] = {}
@@ -416,14 +416,14 @@ def removed_declarations(
             for line in removed[declaration.file]
             if declaration.first_line <= line <= declaration.last_line
         }
-        key: Tuple[str, str, str] = declaration[:3]  # type: ignore[assignment]
+        key = _identity(declaration)
         if lines:
             lost.setdefault(key, set()).update(lines)
             if key not in after:
                 gone.setdefault(key, declaration)
     for entry in touched:
         if isinstance(entry, Touched):
-            key = entry.declaration[:3]  # type: ignore[assignment]
+            key = _identity(entry.declaration)
             if key in lost:
                 entry = entry._replace(removed=tuple(sorted(lost.pop(key))))
         entries.append(entry)
@@ -435,6 +435,12 @@ def removed_declarations(
     order = {path: index for index, path in enumerate(diff.changed)}
     entries.sort(key=lambda entry: (order[_file_of(entry)], _first_line(entry)))
     return entries
+
+
+def _identity(declaration: Declaration) -> Tuple[str, str, str]:
+    # The same declaration on both sides: an anonymous type's name holds a
+    # line, which lines removed above it move.
+    return declaration.kind, _ANONYMOUS.sub(r"\1\2)", declaration.name), declaration.file
 
 
 def _file_of(entry: Union[Touched, Inactive, Removed]) -> str:
