@@ -104,6 +104,11 @@ class Removed(NamedTuple):
     declaration: Declaration
     removed: Tuple[int, ...]
 
+    @property
+    def lines(self) -> Tuple[int, ...]:
+        """No line after the change holds it."""
+        return ()
+
 
 class Diff(NamedTuple):
     """A unified diff: {path: changed lines of the new file}, {path: lines
@@ -201,7 +206,13 @@ def read_diff(text: str) -> Diff:
             lines.update(_hunk_lines(hunk))
         if not patch.is_added_file:
             diff.old_paths[path] = _old_path(patch)
-            removed = {line.source_line_no for hunk in patch for line in hunk if line.is_removed}
+            removed = {
+                number
+                for hunk in patch
+                for line in hunk
+                for number in (line.source_line_no,)
+                if line.is_removed and number is not None
+            }
             if removed:
                 diff.removed[path] = removed
     return diff
@@ -243,7 +254,8 @@ def old_texts(diff: Diff, root: str, revision: str) -> Dict[str, bytes]:
     inside = _git(root, "rev-parse", "--is-inside-work-tree")
     if inside.returncode or inside.stdout.strip() != b"true":
         raise BaseError(f"--base needs a git work tree: {os.path.abspath(root)} is none")
-    known = _git(root, "rev-parse", "--verify", "--quiet", "--end-of-options", revision + "^{commit}")
+    commit = revision + "^{commit}"
+    known = _git(root, "rev-parse", "--verify", "--quiet", "--end-of-options", commit)
     if known.returncode:
         raise BaseError(f"git knows no revision {revision}")
     texts: Dict[str, bytes] = {}
@@ -400,7 +412,8 @@ def removed_declarations(
     the diff removed from each declaration of the base revision (`old`, its
     units parsed) that is still there after the diff (a
     declaration of the same kind and name in the same file, among `new`
-    results; an anonymous type's line aside), and a Removed entry for each that is not. Entries stay in the
+    results; an anonymous type's line aside), and a Removed entry for each
+    that is not. Entries stay in the
     diff's order of files, then by line, a removed one by its old line."""
     removed = diff.removed
     paths = _Paths(removed, root)
@@ -480,7 +493,12 @@ def touched_declarations(
         ]
         skipped.update(ranges)
     # A line one unit skipped may hold a node in another.
-    held = {(path, line) for path, first, last in skipped for line in changed[path] if first <= line <= last}
+    held = {
+        (path, line)
+        for path, first, last in skipped
+        for line in changed[path]
+        if first <= line <= last
+    }
     for result in results if held else ():
         table = result.table
         files = [paths.of(file) for file in table.files] if table is not None else []

@@ -217,7 +217,7 @@ def _listed(paths: Sequence[str]) -> str:
 
 def _lines(touched: Union[Touched, Removed]) -> str:
     said = []
-    if touched.lines if isinstance(touched, Touched) else False:
+    if touched.lines:
         said.append("changed lines " + ", ".join(map(str, touched.lines)))
     if touched.removed:
         said.append("removed lines " + ", ".join(map(str, touched.removed)))
@@ -225,7 +225,7 @@ def _lines(touched: Union[Touched, Removed]) -> str:
 
 
 def _text(touched: Union[Touched, Inactive, Removed]) -> str:
-    lines = ", ".join(map(str, touched.lines)) if not isinstance(touched, Removed) else ""
+    lines = ", ".join(map(str, touched.lines))
     if isinstance(touched, Removed):
         declaration = touched.declaration
         return (
@@ -252,8 +252,7 @@ def _json(touched: Union[Touched, Inactive, Removed], base: bool) -> str:
     else:
         change = "removed" if isinstance(touched, Removed) else "declaration"
         fields = {"change": change, **touched.declaration._asdict()}
-    lines = touched.lines if not isinstance(touched, Removed) else ()
-    fields["changed_lines"] = list(lines)
+    fields["changed_lines"] = list(touched.lines)
     if base:
         fields["removed_lines"] = list(getattr(touched, "removed", ()))
     return json.dumps(fields) + "\n"

@@ -729,7 +729,9 @@ def test_changed_says_what_it_made_of_a_real_git_diff(
         assert re.fullmatch(rf"{PROG} changed: {stderr}\n", own_stderr(done.stderr)), done.stderr
 
 
-MAIN_DIFF = "--- a/src/main.cpp\n+++ b/src/main.cpp\n@@ -{0} +{0} @@\n-int main() {{\n+int main(void) {{\n"
+MAIN_DIFF = (
+    "--- a/src/main.cpp\n+++ b/src/main.cpp\n@@ -{0} +{0} @@\n-int main() {{\n+int main(void) {{\n"
+)
 MAIN_LINE = MAIN.splitlines().index("int main() {") + 1
 
 
