@@ -28,7 +28,7 @@ from ..changed import (
 )
 from .errors import PROG, CommandError, report, write_output
 from .options import Commands, Project, project_parser, project_units
-from .running import run_units
+from .running import report_diagnostics, run_units
 from ..project import Unit
 from ..scan import UnitResult
 
@@ -117,8 +117,8 @@ def _sort_paths(changed: Sequence[str], root: str, units: List[Unit]) -> _Paths:
 
 
 class _Parsing:
-    """Parses the units asked for, `jobs` at a time, keeping their results
-    and counting the failures."""
+    """Parses the units asked for in `jobs` workers, keeping the results,
+    which units were parsed, and the failures, warnings and errors."""
 
     def __init__(
         self, arguments: argparse.Namespace, project: Project, pattern: str
@@ -127,7 +127,7 @@ class _Parsing:
         self.project = project
         self.pattern = pattern
         self.results: List[UnitResult] = []
-        self.failed = 0
+        self.failed = self.warnings = self.errors = 0
         self.parsed: Set[int] = set()  # the ids of the units parsed
         self.count = 0  # units parsed, at the base revision too
 
@@ -138,7 +138,7 @@ class _Parsing:
         if units:
             self.parsed.update(map(id, units))
             self.count += len(units)
-            self.failed += run_units(
+            outcome = run_units(
                 COMMAND,
                 self.project._replace(units=list(units)),
                 self.pattern,
@@ -147,7 +147,11 @@ class _Parsing:
                 results.append,
                 self.arguments.verbose,
                 unsaved=unsaved,
-            ).failed
+                summary=False,
+            )
+            self.failed += outcome.failed
+            self.warnings += outcome.warnings
+            self.errors += outcome.errors
         return results
 
 
@@ -166,6 +170,8 @@ def _parse_new_side(
     coverage = HeaderCoverage(changed, root, paths.included)
     for result in parsing.results:
         coverage.add(result)
+    # `jobs` units at first, twice as many each time after: a header that
+    # no unit includes costs few pools of workers.
     batch = parsing.arguments.jobs or os.cpu_count() or 1
     noted: Set[str] = set()
     while coverage.pending():
@@ -186,6 +192,7 @@ def _parse_new_side(
         for result in parsing.run(units_left):
             parsing.results.append(result)
             coverage.add(result)
+        batch *= 2
 
 
 def _parse_old_side(
@@ -294,6 +301,7 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
         old = _parse_old_side(parsing, diff, texts, root)
         touched = removed_declarations(new_side, diff, root, results, old)
     failed = parsing.failed
+    report_diagnostics(COMMAND, parsing.warnings, parsing.errors, arguments.verbose)
     if arguments.verbose:
         again = f", {parsing.count - parsed} again at {arguments.base}" if arguments.base else ""
         report(COMMAND, "note", f"parsed {parsed} of {len(project.units)} units{again}")
