@@ -157,14 +157,15 @@ class _Parsing:
 
 def _parse_new_side(
     parsing: _Parsing, changed: Dict[str, Set[int]], paths: _Paths, root: str
-) -> None:
+) -> Set[str]:
     # Changed sources need their own units; a changed header one unit that
     # reads it, or more where its changed lines are skipped in those parsed
-    # (all with --all-units); other files none.
+    # (all with --all-units); other files none. The headers that needed
+    # more units, whose lines depend on the unit.
     units = parsing.project.units
     if paths.included and parsing.arguments.all_units:
         parsing.results += parsing.run(units)
-        return
+        return set(paths.included)
     wanted = {real_path(os.path.join(root, path)) for path in paths.own}
     parsing.results += parsing.run([unit for unit in units if real_path(unit.file) in wanted])
     coverage = HeaderCoverage(changed, root, paths.included)
@@ -179,7 +180,7 @@ def _parse_new_side(
         candidates = header_candidates(real_path(os.path.join(root, header)), units)
         units_left = [unit for unit in candidates if id(unit) not in parsing.parsed][:batch]
         if not units_left:  # every unit was parsed
-            return
+            break
         if header in coverage.reached and header not in noted:
             noted.add(header)
             lines = ", ".join(map(str, coverage.skipped_lines(header)))
@@ -193,19 +194,22 @@ def _parse_new_side(
             parsing.results.append(result)
             coverage.add(result)
         batch *= 2
+    return noted
 
 
 def _parse_old_side(
-    parsing: _Parsing, diff: Diff, texts: Dict[str, bytes], root: str
+    parsing: _Parsing, diff: Diff, texts: Dict[str, bytes], root: str, varying: Set[str]
 ) -> List[UnitResult]:
-    # The units that read a file the diff removes lines from, parsed again
-    # with every changed file as it was.
-    wanted = {real_path(os.path.join(root, path)) for path in diff.removed}
-    units = [
-        result.unit
-        for result in parsing.results
-        if any(real_path(file) in wanted for file in result.files)
-    ]
+    # For each file the diff removes lines from, the first parsed unit that
+    # read it, or all that did for the `varying` headers; parsed again with
+    # every changed file as it was.
+    wanted = {real_path(os.path.join(root, path)): path in varying for path in diff.removed}
+    units = []
+    for result in parsing.results:
+        read = {real_path(file) for file in result.files} & set(wanted)
+        if read:
+            units.append(result.unit)
+            wanted = {file: every for file, every in wanted.items() if every or file not in read}
     unsaved = tuple(
         (os.fsencode(os.path.abspath(os.path.join(root, path))), text)
         for path, text in texts.items()
@@ -291,14 +295,14 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
     project = project_units(COMMAND, arguments, [], compiler_arguments)
     paths = _sort_paths(list(changed), root, project.units)
     parsing = _Parsing(arguments, project, diff_pattern(changed))
-    _parse_new_side(parsing, changed, paths, root)
+    varying = _parse_new_side(parsing, changed, paths, root)
     results = parsing.results
     touched: List[Union[Touched, Inactive, Removed]] = []
     new_side, reached = touched_declarations(changed, root, results)
     touched += new_side
     parsed = parsing.count
     if arguments.base and not parsing.failed:
-        old = _parse_old_side(parsing, diff, texts, root)
+        old = _parse_old_side(parsing, diff, texts, root, varying)
         touched = removed_declarations(new_side, diff, root, results, old)
     failed = parsing.failed
     report_diagnostics(COMMAND, parsing.warnings, parsing.errors, arguments.verbose)
