@@ -7,7 +7,7 @@ import argparse
 import json
 import os
 import sys
-from typing import Dict, List, NamedTuple, Optional, Sequence, Set, Tuple, Union
+from typing import Dict, List, NamedTuple, Sequence, Set, Tuple, Union
 
 from ..changed import (
     BaseError,
@@ -297,9 +297,8 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
     parsing = _Parsing(arguments, project, diff_pattern(changed))
     varying = _parse_new_side(parsing, changed, paths, root)
     results = parsing.results
-    touched: List[Union[Touched, Inactive, Removed]] = []
     new_side, reached = touched_declarations(changed, root, results)
-    touched += new_side
+    touched: List[Union[Touched, Inactive, Removed]] = list(new_side)
     parsed = parsing.count
     if arguments.base and not parsing.failed:
         old = _parse_old_side(parsing, diff, texts, root, varying)
