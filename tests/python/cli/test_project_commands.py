@@ -44,16 +44,12 @@ inline int twice(int value) {
   return result;
 }
 int area(point p);
-inline int half(int value) { return value / 2; }
 struct shape {
   double area() const;
 } unit_square;
 struct {
   int hits;
 } counters;
-#ifdef GEO_MAIN
-int main_only();
-#endif
 }  // namespace geo
 """
 AREA = """#include "geo.h"
@@ -77,8 +73,7 @@ static int retired(void) {
 }
 #endif
 """
-MAIN = """#define GEO_MAIN
-#include "geo.h"
+MAIN = """#include "geo.h"
 int main() {
   geo::point p{2, 3};
   return geo::area(p) + geo::twice(1);
@@ -559,21 +554,28 @@ def found(project, touched):
 
 
 def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, project):
-    git(project, "init", "-q")
-    git(project, "add", ".")
-    git(project, "commit", "-q", "-m", "base")
     area, header, main_file = (
         project / "src/area.cpp",
         project / "include/geo.h",
         project / "src/main.cpp",
     )
-    old = HEADER.splitlines()
+    # A function to delete, and a declaration only main.cpp's unit reads.
+    half = "inline int half(int value) { return value / 2; }\n"
+    edit(header, "struct shape {", half + "struct shape {")
+    only_main = "#ifdef GEO_MAIN\nint main_only();\n#endif\n"
+    edit(header, "}  // namespace geo", only_main + "}  // namespace geo")
+    main_text = "#define GEO_MAIN\n" + MAIN
+    main_file.write_text(main_text)
+    git(project, "init", "-q")
+    git(project, "add", ".")
+    git(project, "commit", "-q", "-m", "base")
+    old = header.read_text().splitlines()
     edit(header, "  // doubles\n", "")
     edit(header, "#define SCALE 2", "#define SCALE 3")
     # Declarations that share a start, an anonymous type, a function deleted.
     edit(header, "double area() const;", "double area() const;  // in square units")
     edit(header, "int hits;", "long hits;")
-    edit(header, "inline int half(int value) { return value / 2; }\n", "")
+    edit(header, half, "")
     header_lines = {
         # A removed line counts through the lines around it.
         line_of(header, "inline int twice"),
@@ -594,11 +596,11 @@ def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, proje
         f"{PROG} changed: note: parsed 1 of 2 units, 1 again at HEAD\n",
     )
     touched = json_lines(done.stdout)
-    half = old.index("inline int half(int value) { return value / 2; }") + 1
+    gone = old.index(half.rstrip("\n")) + 1
     assert [t for t in touched if t["change"] == "removed"] == [
         {"change": "removed", "kind": "FUNCTION_DECL", "name": "geo::half",
-         "file": "include/geo.h", "first_line": half, "last_line": half,
-         "changed_lines": [], "removed_lines": [half]},
+         "file": "include/geo.h", "first_line": gone, "last_line": gone,
+         "changed_lines": [], "removed_lines": [gone]},
     ]  # fmt: skip
     twice = next(t for t in touched if t.get("name") == "geo::twice")
     assert twice["removed_lines"] == [old.index("  // doubles") + 1]
@@ -620,7 +622,7 @@ def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, proje
 
     edit(area, "int height = HEIGHT_OF(p);", "int height = HEIGHT_OF(p) + 0;")
     edit(area, "// helpers", "// helper functions")  # between declarations: touches none
-    main_file.write_text(MAIN + "int extra() {\n  return 4;\n}\n")
+    main_file.write_text(main_text + "int extra() {\n  return 4;\n}\n")
     # A method defined out of its class, and code that #if 0 leaves out.
     edit(area, "return 1.0;", "return 1.5;")
     edit(area, "  return 0;", "  return 2;")
@@ -632,7 +634,7 @@ def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, proje
             line_of(area, "return 2;"),
         },
         header: header_lines,
-        main_file: set(range(len(MAIN.splitlines()) + 1, len(MAIN.splitlines()) + 4)),
+        main_file: set(range(len(main_text.splitlines()) + 1, len(main_text.splitlines()) + 4)),
     }
     expected = expected_touched(cindex, project, changed)
     inactive = (line_of(area, "#if 0"), line_of(area, "#endif"))
@@ -688,7 +690,7 @@ def repository(project):
 
 DOCS = {"README.md": "# geo\nmore\n", "Makefile": "all:\n\ttrue\n"}
 EXTRA = {"src/main.cpp": MAIN + "int extra() {\n  return 4;\n}\n"}
-EXTRA_LINE = "src/main.cpp:7-9: FUNCTION_DECL extra (changed lines 7, 8, 9)"
+EXTRA_LINE = "src/main.cpp:6-8: FUNCTION_DECL extra (changed lines 6, 7, 8)"
 
 
 @pytest.mark.parametrize(
