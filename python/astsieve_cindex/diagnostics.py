@@ -101,7 +101,10 @@ class CollectedParseError(ParseError):
 
 
 def parse_collecting(
-    cindex: ModuleType, path: str, arguments: Sequence[str]
+    cindex: ModuleType,
+    path: str,
+    arguments: Sequence[str],
+    unsaved: Sequence[Tuple[bytes, bytes]] = (),
 ) -> Tuple[TranslationUnit, Tuple[DiagnosticLine, ...]]:
     """parse_file() with nothing printed: the unit and its diagnostics of
     warning and error severity; CollectedParseError, which carries them,
@@ -109,7 +112,7 @@ def parse_collecting(
     printed: List[str] = []
     try:
         with stderr_into(printed):
-            unit = parse_file(cindex, path, arguments)
+            unit = parse_file(cindex, path, arguments, unsaved=unsaved)
     except ParseError as error:
         raise CollectedParseError(str(error), _collected(error.unit, path, printed)) from None
     return unit, _collected(unit, path, printed)

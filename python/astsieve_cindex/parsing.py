@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import contextlib
 from types import ModuleType
-from typing import Iterator, Optional, Sequence
+from typing import Iterator, Optional, Sequence, Tuple
 
 from clang.cindex import Diagnostic, TranslationUnit
 
@@ -57,11 +57,13 @@ def parse_file(
     path: str,
     arguments: Sequence[str],
     headers_missing: Optional[str] = None,
+    unsaved: Sequence[Tuple[bytes, bytes]] = (),
 ) -> TranslationUnit:
     """The translation unit of `path` with the preprocessor's record of macros
     and inclusions; ParseError when libclang reports an error. A header not
     found is explained by `headers_missing`, the reason the builtin headers
-    are missing, when there is one."""
+    are missing, when there is one. `unsaved` gives files (path, text) that
+    are read in place of the files on disk."""
     options = cindex.TranslationUnit.PARSE_DETAILED_PROCESSING_RECORD
     # As bytes, so that names which are not UTF-8 reach libclang unchanged.
     encoded = file_name_bytes([path, *arguments])
@@ -71,7 +73,10 @@ def parse_file(
         )
     try:
         with _arguments_as_given(cindex, arguments):
-            unit = cindex.Index.create().parse(encoded[0], args=encoded[1:], options=options)
+            index = cindex.Index.create()
+            unit = index.parse(
+                encoded[0], args=encoded[1:], unsaved_files=list(unsaved), options=options
+            )
     except cindex.TranslationUnitLoadError:
         hint = ", check the compiler arguments" if arguments else ""
         raise ParseError(f"cannot parse {path}: libclang made no translation unit{hint}") from None

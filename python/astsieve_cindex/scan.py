@@ -59,9 +59,15 @@ class UnitFailure(NamedTuple):
     error: str
 
 
-def scan_unit(unit: Unit, pattern: str = "", encoding: Optional[str] = None) -> UnitResult:
+def scan_unit(
+    unit: Unit,
+    pattern: str = "",
+    encoding: Optional[str] = None,
+    unsaved: Tuple[Tuple[bytes, bytes], ...] = (),
+) -> UnitResult:
     """Parses `unit` and groups its nodes in accepted files (the main file,
-    and files whose whole path matches the ECMAScript `pattern`).
+    and files whose whole path matches the ECMAScript `pattern`). `unsaved`
+    holds files (path, text) read in place of those on disk, as plain bytes.
 
     With no `encoding` the result holds the unit's table; with one of
     sections.ENCODINGS ("jsonl", "arrow") it holds the output instead, one
@@ -76,7 +82,9 @@ def scan_unit(unit: Unit, pattern: str = "", encoding: Optional[str] = None) -> 
         return UnitResult(unit, None, (), f"no such file: {unit.file}", 0.0, 0.0)
     try:
         cindex = load_cindex()
-        parsed, diagnostics = parse_collecting(cindex, unit.file, unit.parse_arguments())
+        parsed, diagnostics = parse_collecting(
+            cindex, unit.file, unit.parse_arguments(), unsaved
+        )
     except CollectedParseError as error:
         seconds = time.perf_counter() - started
         return UnitResult(unit, None, (), str(error), seconds, 0.0, error.diagnostics)
@@ -112,8 +120,9 @@ def scan(
     jobs: Optional[int] = None,
     timeout: Optional[float] = None,
     encoding: Optional[str] = None,
+    unsaved: Tuple[Tuple[bytes, bytes], ...] = (),
 ) -> Generator[Union[UnitResult, UnitFailure], None, None]:
-    """The result of every unit (scan_unit's, with `encoding`), in the order
+    """The result of every unit (scan_unit's, with `encoding` and `unsaved`), in the order
     they finish, from `jobs` worker processes (by default one per core); a
     UnitFailure for a unit whose worker died, or took more than `timeout`
     seconds and was killed.
@@ -124,7 +133,7 @@ def scan(
     handling a result is never cut short. Closing the iterator early also
     ends the workers; units already running finish first.
     """
-    work = functools.partial(scan_unit, pattern=pattern, encoding=encoding)
+    work = functools.partial(scan_unit, pattern=pattern, encoding=encoding, unsaved=unsaved)
     for unit, outcome in each_result(work, units, jobs, timeout):
         if isinstance(outcome, WorkerFailure):
             yield UnitFailure(unit, f"{outcome.reason} while parsing {unit.file}")

@@ -6,7 +6,7 @@ from __future__ import annotations
 
 import contextlib
 import sys
-from typing import Callable, NamedTuple, Optional
+from typing import Callable, NamedTuple, Optional, Tuple
 
 from tqdm import tqdm
 
@@ -15,7 +15,7 @@ from .options import Project
 from ..diagnostics import count
 from ..scan import UnitResult, scan
 
-__all__ = ["Outcome", "run_units"]
+__all__ = ["Outcome", "report_diagnostics", "run_units"]
 
 
 class Outcome(NamedTuple):
@@ -38,18 +38,22 @@ def run_units(
     on_result: Callable[[UnitResult], None],
     verbose: bool = False,
     encoding: Optional[str] = None,
+    unsaved: Tuple[Tuple[bytes, bytes], ...] = (),
+    summary: bool = True,
 ) -> Outcome:
     """Scans the project's units (encoded as scan_unit's `encoding` says),
     hands each good result to `on_result` and
     reports each failed unit in one line (a unit over `timeout` seconds
     too), and once why headers are missing if they are; a progress bar on
     stderr when it is a terminal. libclang's diagnostics are counted, and
-    with `verbose` printed line by line."""
+    with `verbose` printed line by line, and the count noted unless not
+    `summary`. `unsaved` files (path, text) are read in place of those on
+    disk."""
     failed = warnings = errors = 0
     explained = False
     total = len(project.units)
     bar = tqdm(total=total, unit="unit", file=sys.stderr, disable=not sys.stderr.isatty())
-    results = scan(project.units, pattern, jobs, timeout, encoding)
+    results = scan(project.units, pattern, jobs, timeout, encoding, unsaved)
     with bar, contextlib.closing(results):
         for result in results:
             error = result.error
@@ -68,8 +72,14 @@ def run_units(
                     explained = True
                 bar.set_postfix(failed=failed, refresh=False)
             bar.update()
+    if summary:
+        report_diagnostics(command, warnings, errors, verbose)
+    return Outcome(total, failed, warnings, errors)
+
+
+def report_diagnostics(command: str, warnings: int, errors: int, verbose: bool) -> None:
+    """The note that counts libclang's warnings and errors, if any."""
     if warnings or errors:
         shown = "" if verbose else " (--verbose shows them)"
         said = f"{_plural(warnings, 'warning')} and {_plural(errors, 'error')}"
         report(command, "note", f"libclang reported {said}{shown}")
-    return Outcome(total, failed, warnings, errors)

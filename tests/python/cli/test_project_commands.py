@@ -521,43 +521,9 @@ def edit(path, old, new):
     path.write_text(text.replace(old, new, 1))
 
 
-def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, project):
-    git(project, "init", "-q")
-    git(project, "add", ".")
-    git(project, "commit", "-q", "-m", "base")
-    area, header, main_file = (
-        project / "src/area.cpp",
-        project / "include/geo.h",
-        project / "src/main.cpp",
-    )
-    edit(area, "int height = HEIGHT_OF(p);", "int height = HEIGHT_OF(p) + 0;")
-    edit(area, "// helpers", "// helper functions")  # between declarations: touches none
-    edit(header, "  // doubles\n", "")
-    edit(header, "#define SCALE 2", "#define SCALE 3")
-    main_file.write_text(MAIN + "int extra() {\n  return 4;\n}\n")
-    # Declarations that share a start, a method defined out of its class, an
-    # anonymous type, and code that #if 0 leaves out.
-    edit(header, "double area() const;", "double area() const;  // in square units")
-    edit(header, "int hits;", "long hits;")
-    edit(area, "return 1.0;", "return 1.5;")
-    edit(area, "  return 0;", "  return 2;")
-    changed = {
-        area: {
-            line_of(area, "HEIGHT_OF(p) + 0"),
-            line_of(area, "helper functions"),
-            line_of(area, "return 1.5;"),
-            line_of(area, "return 2;"),
-        },
-        # A removed line counts through the lines around it.
-        header: {
-            line_of(header, "inline int twice"),
-            line_of(header, "int result"),
-            line_of(header, "SCALE 3"),
-            line_of(header, "in square units"),
-            line_of(header, "long hits"),
-        },
-        main_file: set(range(len(MAIN.splitlines()) + 1, len(MAIN.splitlines()) + 4)),
-    }
+def expected_touched(cindex, project, changed):
+    """What parsing every unit gives for `changed` ({path: lines}), as
+    found() takes `changed`'s output apart."""
     expected = set()
     for name in ("area", "main"):
         for path, declarations in oracle_declarations(oracle_parse(cindex, project, name)).items():
@@ -569,14 +535,11 @@ def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, proje
                     # changed names an anonymous type's file as the diff does.
                     name = name.replace(str(project) + "/", "")
                     expected.add(("declaration", kind, name, *rest, tuple(inside)))
-    inactive = (line_of(area, "#if 0"), line_of(area, "#endif"))
-    expected.add(("inactive", None, None, str(area), *inactive, (line_of(area, "return 2;"),)))
+    return expected
 
-    diff = git(project, "diff")
-    done = run_cli("changed", "-p", "build", "--json", cwd=project, stdin=diff)
-    assert (done.returncode, own_stderr(done.stderr)) == (0, "")
-    touched = json_lines(done.stdout)
-    found = {
+
+def found(project, touched):
+    return {
         (
             t["change"],
             t.get("kind"),
@@ -588,7 +551,100 @@ def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, proje
         )
         for t in touched
     }
-    assert found == expected and len(touched) == len(found)
+
+
+def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, project):
+    area, header, main_file = (
+        project / "src/area.cpp",
+        project / "include/geo.h",
+        project / "src/main.cpp",
+    )
+    # A function to delete, and a declaration only main.cpp's unit reads.
+    half = "inline int half(int value) { return value / 2; }\n"
+    edit(header, "struct shape {", half + "struct shape {")
+    only_main = "#ifdef GEO_MAIN\nint main_only();\n#endif\n"
+    edit(header, "}  // namespace geo", only_main + "}  // namespace geo")
+    main_text = "#define GEO_MAIN\n" + MAIN
+    main_file.write_text(main_text)
+    git(project, "init", "-q")
+    git(project, "add", ".")
+    git(project, "commit", "-q", "-m", "base")
+    old = header.read_text().splitlines()
+    edit(header, "  // doubles\n", "")
+    edit(header, "#define SCALE 2", "#define SCALE 3")
+    # Declarations that share a start, an anonymous type, a function deleted.
+    edit(header, "double area() const;", "double area() const;  // in square units")
+    edit(header, "int hits;", "long hits;")
+    edit(header, half, "")
+    header_lines = {
+        # A removed line counts through the lines around it.
+        line_of(header, "inline int twice"),
+        line_of(header, "int result"),
+        line_of(header, "SCALE 3"),
+        line_of(header, "in square units"),
+        line_of(header, "long hits"),
+        line_of(header, "int area(point p);"),
+        line_of(header, "struct shape {"),
+    }
+    # A header alone is read through one unit that includes it; the old side
+    # through the same unit, with the header as it was.
+    diff = git(project, "diff")
+    arguments = ["changed", "-p", "build", "--json", "--verbose", "--jobs", "1", "--base", "HEAD"]
+    done = run_cli(*arguments, cwd=project, stdin=diff)
+    assert (done.returncode, own_stderr(done.stderr)) == (
+        0,
+        f"{PROG} changed: note: parsed 1 of 2 units, 1 again at HEAD\n",
+    )
+    touched = json_lines(done.stdout)
+    gone = old.index(half.rstrip("\n")) + 1
+    assert [t for t in touched if t["change"] == "removed"] == [
+        {"change": "removed", "kind": "FUNCTION_DECL", "name": "geo::half",
+         "file": "include/geo.h", "first_line": gone, "last_line": gone,
+         "changed_lines": [], "removed_lines": [gone]},
+    ]  # fmt: skip
+    twice = next(t for t in touched if t.get("name") == "geo::twice")
+    assert twice["removed_lines"] == [old.index("  // doubles") + 1]
+    kept = [t for t in touched if t["change"] != "removed"]
+    assert found(project, kept) == expected_touched(cindex, project, {header: header_lines})
+    # A changed line the first unit skips (#ifdef GEO_MAIN) needs another.
+    edit(header, "int main_only();", "int main_only(int flags);")
+    header_lines.add(line_of(header, "main_only"))
+    done = run_cli(*arguments[:-2], cwd=project, stdin=git(project, "diff"))
+    assert (done.returncode, own_stderr(done.stderr)) == (
+        0,
+        f"{PROG} changed: note: include/geo.h: changed lines {line_of(header, 'main_only')} are "
+        "skipped by the preprocessor in the units parsed so far; parsing more units, which may "
+        f"read them\n{PROG} changed: note: parsed 2 of 2 units\n",
+    )
+    assert found(project, json_lines(done.stdout)) == expected_touched(
+        cindex, project, {header: header_lines}
+    )
+
+    edit(area, "int height = HEIGHT_OF(p);", "int height = HEIGHT_OF(p) + 0;")
+    edit(area, "// helpers", "// helper functions")  # between declarations: touches none
+    main_file.write_text(main_text + "int extra() {\n  return 4;\n}\n")
+    # A method defined out of its class, and code that #if 0 leaves out.
+    edit(area, "return 1.0;", "return 1.5;")
+    edit(area, "  return 0;", "  return 2;")
+    changed = {
+        area: {
+            line_of(area, "HEIGHT_OF(p) + 0"),
+            line_of(area, "helper functions"),
+            line_of(area, "return 1.5;"),
+            line_of(area, "return 2;"),
+        },
+        header: header_lines,
+        main_file: set(range(len(main_text.splitlines()) + 1, len(main_text.splitlines()) + 4)),
+    }
+    expected = expected_touched(cindex, project, changed)
+    inactive = (line_of(area, "#if 0"), line_of(area, "#endif"))
+    expected.add(("inactive", None, None, str(area), *inactive, (line_of(area, "return 2;"),)))
+
+    diff = git(project, "diff")
+    done = run_cli("changed", "-p", "build", "--json", cwd=project, stdin=diff)
+    assert (done.returncode, own_stderr(done.stderr)) == (0, "")
+    touched = json_lines(done.stdout)
+    assert found(project, touched) == expected and len(touched) == len(expected)
     assert {t.get("name") for t in touched} == {
         "geo::area",
         "geo::twice",
@@ -599,6 +655,7 @@ def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, proje
         f"geo::(anonymous struct at include/geo.h:{line_of(header, 'long hits') - 1})",
         "geo::counters",
         "geo::shape::area",
+        "geo::main_only",
         None,
     }
     text = run_cli("changed", "-p", "build", "-", cwd=project, stdin=diff)
@@ -674,6 +731,12 @@ def test_changed_says_what_it_made_of_a_real_git_diff(
         assert re.fullmatch(rf"{PROG} changed: {stderr}\n", own_stderr(done.stderr)), done.stderr
 
 
+MAIN_DIFF = (
+    "--- a/src/main.cpp\n+++ b/src/main.cpp\n@@ -{0} +{0} @@\n-int main() {{\n+int main(void) {{\n"
+)
+MAIN_LINE = MAIN.splitlines().index("int main() {") + 1
+
+
 @pytest.mark.parametrize(
     "arguments, stdin, message",
     [
@@ -688,9 +751,18 @@ def test_changed_says_what_it_made_of_a_real_git_diff(
             "cannot write to bad/compile_commands.json: File exists",
         ),
         (["changed", "-p", "build"], "just some text\n", "not a unified diff"),
+        (["changed", "-p", "build", "--base", "nosuch"], MAIN_DIFF.format(MAIN_LINE),
+         "git knows no revision nosuch"),
+        (["changed", "-p", "build", "--base", "HEAD", "--root", ".."], MAIN_DIFF.format(MAIN_LINE),
+         "--base needs a git work tree: "),
+        (["changed", "-p", "build", "--base", "HEAD"], MAIN_DIFF.format(MAIN_LINE - 1),
+         f"the diff does not apply to HEAD: src/main.cpp differs at line {MAIN_LINE - 1}"),
     ],
-)
+)  # fmt: skip
 def test_bad_project_input_gives_one_error_line(project, arguments, stdin, message):
+    git(project, "init", "-q")
+    git(project, "add", ".")
+    git(project, "commit", "-q", "-m", "base")
     (project / "bad").mkdir()
     (project / "bad" / "compile_commands.json").write_text('[{"directory": "/", "file": "a.c"')
     done = run_cli(*arguments, cwd=project, stdin=stdin)
