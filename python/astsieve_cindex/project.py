@@ -130,12 +130,18 @@ def read_database(path: Union[str, "os.PathLike[str]"]) -> List[Unit]:
 def _command_words(cindex: ModuleType, command: Any) -> List[str]:
     # One word at a time: clang.cindex's generator of them stops at the
     # first that is not UTF-8.
+    # Some bindings (libclang-ng) register the function without its
+    # conversion to text and convert in the property instead.
     library = cindex.conf.lib
     count = library.clang_CompileCommand_getNumArgs(command.cmd)
-    return [
-        name_text(lambda: library.clang_CompileCommand_getArg(command.cmd, index))
-        for index in range(count)
-    ]
+
+    def word(index: int) -> str:
+        found = library.clang_CompileCommand_getArg(command.cmd, index)
+        if isinstance(found, cindex._CXString):
+            found = cindex._CXString.from_result(found)
+        return str(found)
+
+    return [name_text(lambda: word(index)) for index in range(count)]
 
 
 def explicit_units(files: Iterable[str], arguments: Sequence[str]) -> List[Unit]:

@@ -75,13 +75,14 @@ _VERSION_NAME = re.compile(r"\d+(?:\.\d+)*")
 def libclang_version(cindex: ModuleType) -> str:
     """The version text of the loaded libclang, e.g. "clang version 18.1.1"."""
     # clang.cindex registers no clang_getClangVersion: a function object of
-    # its own (indexing, unlike the attribute, makes a new one) takes
-    # clang.cindex's CXString and its conversion to text, which disposes of
-    # the string.
+    # its own (indexing, unlike the attribute, makes a new one) returns
+    # clang.cindex's CXString, which its conversion turns into text and
+    # disposes of. The conversion is called with the string alone, as every
+    # version of the bindings takes it (some take no more).
     get_version = cindex.conf.lib["clang_getClangVersion"]
     get_version.restype = cindex._CXString
-    get_version.errcheck = cindex._CXString.from_result
-    return str(get_version() or "")
+    text = cindex._CXString.from_result(get_version())
+    return (text.decode() if isinstance(text, bytes) else str(text or "")) if text else ""
 
 
 def version_numbers(text: str) -> Tuple[int, ...]:
