@@ -7,8 +7,9 @@ import argparse
 import json
 import os
 import sys
-from typing import Dict, List, NamedTuple, Sequence, Set, Tuple, Union
+from typing import Dict, List, NamedTuple, Optional, Sequence, Set, Tuple, Union
 
+from ..cache import ScanCache
 from ..changed import (
     BaseError,
     Diff,
@@ -27,7 +28,7 @@ from ..changed import (
     touched_declarations,
 )
 from .errors import PROG, CommandError, report, write_output
-from .options import Commands, Project, project_parser, project_units
+from .options import Commands, Project, cache_folder, project_parser, project_units
 from .running import report_diagnostics, run_units
 from ..project import Unit
 from ..scan import UnitResult
@@ -43,7 +44,7 @@ def add_parser(commands: Commands) -> None:
         COMMAND,
         "the declarations a unified diff touches, in a project's files",
         "-p BUILD [DIFF] [--root DIR] [--base REV] [--all-units] [--json] [--jobs N] "
-        "[--timeout SECONDS] [--resource-dir DIR] [--verbose]",
+        "[--timeout SECONDS] [--resource-dir DIR] [--verbose] [--cache DIR]",
         "Read a unified diff (DIFF, or stdin) and list the top-level declarations its changed "
         "lines touch, in every file the compilation database reaches, as a unit or as a "
         "header: kind, name, file and line range; and changed lines in code the preprocessor "
@@ -121,11 +122,17 @@ class _Parsing:
     which units were parsed, and the failures, warnings and errors."""
 
     def __init__(
-        self, arguments: argparse.Namespace, project: Project, pattern: str
+        self,
+        arguments: argparse.Namespace,
+        project: Project,
+        pattern: str,
+        cache: Optional[str] = None,
     ) -> None:
         self.arguments = arguments
         self.project = project
         self.pattern = pattern
+        self.cache = cache
+        self._readers: Optional[Dict[str, Set[Tuple[str, Tuple[str, ...], str]]]] = None
         self.results: List[UnitResult] = []
         self.failed = self.warnings = self.errors = 0
         self.parsed: Set[int] = set()  # the ids of the units parsed
@@ -148,11 +155,30 @@ class _Parsing:
                 self.arguments.verbose,
                 unsaved=unsaved,
                 summary=False,
+                cache=self.cache,
             )
             self.failed += outcome.failed
             self.warnings += outcome.warnings
             self.errors += outcome.errors
         return results
+
+    def known_readers(self, header: str) -> List[Unit]:
+        """The units the cache's entries say read `header` (a real path):
+        a hint of where to look first; the parse tells for sure."""
+        if self.cache is None:
+            return []
+        if self._readers is None:
+            self._readers = {}
+            for identity, files in ScanCache(self.cache).files_read():
+                unit_key = (
+                    str(identity.get("file")),
+                    tuple(map(str, identity.get("arguments") or ())),
+                    str(identity.get("directory")),
+                )
+                for file in files:
+                    self._readers.setdefault(real_path(file), set()).add(unit_key)
+        readers = self._readers.get(header, set())
+        return [u for u in self.project.units if (u.file, u.arguments, u.directory) in readers]
 
 
 def _parse_new_side(
@@ -177,7 +203,8 @@ def _parse_new_side(
     noted: Set[str] = set()
     while coverage.pending():
         header = coverage.pending()[0]
-        candidates = header_candidates(real_path(os.path.join(root, header)), units)
+        header_path = real_path(os.path.join(root, header))
+        candidates = header_candidates(header_path, units, parsing.known_readers(header_path))
         units_left = [unit for unit in candidates if id(unit) not in parsing.parsed][:batch]
         if not units_left:  # every unit was parsed
             break
@@ -292,9 +319,10 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
     if not any(map(is_c_file, changed)):
         return _nothing(arguments, "no C or C++ file changed")
     root = arguments.root
+    cache = cache_folder(arguments)
     project = project_units(COMMAND, arguments, [], compiler_arguments)
     paths = _sort_paths(list(changed), root, project.units)
-    parsing = _Parsing(arguments, project, diff_pattern(changed))
+    parsing = _Parsing(arguments, project, diff_pattern(changed), cache)
     varying = _parse_new_side(parsing, changed, paths, root)
     results = parsing.results
     new_side, reached = touched_declarations(changed, root, results)

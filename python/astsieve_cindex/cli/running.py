@@ -40,6 +40,7 @@ def run_units(
     encoding: Optional[str] = None,
     unsaved: Tuple[Tuple[bytes, bytes], ...] = (),
     summary: bool = True,
+    cache: Optional[str] = None,
 ) -> Outcome:
     """Scans the project's units (encoded as scan_unit's `encoding` says),
     hands each good result to `on_result` and
@@ -47,13 +48,14 @@ def run_units(
     too), and once why headers are missing if they are; a progress bar on
     stderr when it is a terminal. libclang's diagnostics are counted, and
     with `verbose` printed line by line, and the count noted unless not
-    `summary`. `unsaved` files (path, text) are read in place of those on
+    `summary`; with `verbose`, also how many units came from the `cache`
+    folder. `unsaved` files (path, text) are read in place of those on
     disk."""
-    failed = warnings = errors = 0
+    failed = warnings = errors = cached = 0
     explained = False
     total = len(project.units)
     bar = tqdm(total=total, unit="unit", file=sys.stderr, disable=not sys.stderr.isatty())
-    results = scan(project.units, pattern, jobs, timeout, encoding, unsaved)
+    results = scan(project.units, pattern, jobs, timeout, encoding, unsaved, cache)
     with bar, contextlib.closing(results):
         for result in results:
             error = result.error
@@ -63,6 +65,7 @@ def run_units(
             for line in diagnostics if verbose else ():
                 tqdm.write(line.text, file=sys.stderr)
             if error is None and isinstance(result, UnitResult):
+                cached += result.cached
                 on_result(result)
             elif error is not None:  # as a UnitFailure's always is
                 failed += 1
@@ -74,6 +77,8 @@ def run_units(
             bar.update()
     if summary:
         report_diagnostics(command, warnings, errors, verbose)
+    if cache is not None and verbose:
+        report(command, "note", f"{cached} of {_plural(total, 'unit')} from the cache")
     return Outcome(total, failed, warnings, errors)
 
 
