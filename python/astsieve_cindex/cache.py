@@ -1,0 +1,211 @@
+"""What each unit of a scan gave, kept between runs in a folder.
+
+An entry belongs to one unit's identity (its file, arguments and directory,
+the pattern, the libclang and the output format) and holds the unit's
+output together with every file the parse read and a digest of each file's
+content. A later scan takes the entry only while every one of those files
+still has that content; it parses the unit again otherwise.
+
+The folder is untrusted input: an entry that is missing, truncated,
+corrupt, of another format or version, or of another identity is ignored
+and rebuilt, never believed. Entries are written to a temporary file and
+renamed into place, so a writer killed mid-write leaves no partial entry,
+and writers in several processes (local workers, Dask workers on the same
+file system) never see each other's half-written files.
+
+An entry is three lines: a header (JSON: format, version, identity, files
+with their digests), the value (JSON), and the SHA-256 of the two lines
+before it.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import hashlib
+import json
+import os
+import tempfile
+from typing import Any, Dict, Iterator, List, Mapping, NamedTuple, Optional, Sequence, Tuple
+
+__all__ = ["CacheError", "CacheSize", "ScanCache", "content_digest"]
+
+FORMAT = "astsieve-scan-cache"
+VERSION = 1
+_SUFFIX = ".entry"
+_TEMPORARY_PREFIX = ".partial-"
+# Files are read in pieces of this size when their digest is taken.
+_CHUNK = 1 << 20
+
+
+class CacheError(Exception):
+    """A cache folder that cannot be used; the message is one line."""
+
+
+class CacheSize(NamedTuple):
+    entries: int
+    bytes: int
+
+
+def content_digest(path: str) -> Optional[str]:
+    """SHA-256 of a file's content; None when it cannot be read."""
+    digest = hashlib.sha256()
+    try:
+        with open(path, "rb") as stream:
+            for piece in iter(lambda: stream.read(_CHUNK), b""):
+                digest.update(piece)
+    except OSError:
+        return None
+    return digest.hexdigest()
+
+
+def _encode(document: Any) -> bytes:
+    # ASCII JSON: names that are not UTF-8 travel as escaped surrogates.
+    return json.dumps(document, ensure_ascii=True, sort_keys=True, separators=(",", ":")).encode()
+
+
+def _files_of(header: Any) -> Optional[List[Tuple[str, str]]]:
+    files = header.get("files") if isinstance(header, dict) else None
+    if not isinstance(files, list):
+        return None
+    pairs = []
+    for pair in files:
+        if not (
+            isinstance(pair, list)
+            and len(pair) == 2
+            and all(isinstance(part, str) for part in pair)
+        ):
+            return None
+        pairs.append((pair[0], pair[1]))
+    return pairs
+
+
+class ScanCache:
+    """The entries of one cache folder. Creating it makes the folder when it
+    does not exist; CacheError when it cannot be made, read or written."""
+
+    def __init__(self, folder: str) -> None:
+        self.folder = os.path.abspath(folder)
+        self._entries = os.path.join(self.folder, f"v{VERSION}")
+        try:
+            os.makedirs(self._entries, exist_ok=True)
+        except OSError as error:
+            raise CacheError(f"cannot use the cache folder {folder}: {error.strerror}") from None
+        if not os.access(self._entries, os.R_OK | os.W_OK | os.X_OK):
+            raise CacheError(f"cannot use the cache folder {folder}: permission denied")
+
+    def _path(self, identity: Mapping[str, Any]) -> str:
+        name = hashlib.sha256(_encode(dict(identity))).hexdigest()
+        return os.path.join(self._entries, name + _SUFFIX)
+
+    def _read(self, path: str) -> Optional[Tuple[Dict[str, Any], bytes]]:
+        """The header and the value's text of a whole, intact entry."""
+        try:
+            with open(path, "rb") as stream:
+                data = stream.read()
+        except OSError:
+            return None
+        parts = data.split(b"\n")
+        if len(parts) != 4 or parts[3] != b"":
+            return None
+        header_text, value_text, checksum = parts[0], parts[1], parts[2]
+        if hashlib.sha256(header_text + b"\n" + value_text + b"\n").hexdigest().encode() != checksum:
+            return None
+        try:
+            header = json.loads(header_text)
+        except ValueError:
+            return None
+        if not (
+            isinstance(header, dict)
+            and header.get("format") == FORMAT
+            and header.get("version") == VERSION
+        ):
+            return None
+        return header, value_text
+
+    def load(self, identity: Mapping[str, Any]) -> Optional[Any]:
+        """The value stored for `identity`, when its entry is intact, is
+        that identity's, and every file it lists still has the content it
+        had; None otherwise."""
+        read = self._read(self._path(identity))
+        if read is None:
+            return None
+        header, value_text = read
+        files = _files_of(header)
+        if header.get("identity") != json.loads(_encode(dict(identity))) or files is None:
+            return None
+        if any(content_digest(path) != digest for path, digest in files):
+            return None
+        try:
+            return json.loads(value_text)
+        except ValueError:
+            return None
+
+    def store(
+        self, identity: Mapping[str, Any], files: Sequence[str], value: Any
+    ) -> None:
+        """Keeps `value` for `identity`, with the digests of `files` as they
+        are now. A file that cannot be read makes the entry useless, so none
+        is written; nor is one when the folder cannot be written (the scan
+        goes on without it)."""
+        digests = []
+        for path in files:
+            digest = content_digest(path)
+            if digest is None:
+                return
+            digests.append([path, digest])
+        header = {"format": FORMAT, "version": VERSION, "identity": dict(identity), "files": digests}
+        body = _encode(header) + b"\n" + _encode(value) + b"\n"
+        data = body + hashlib.sha256(body).hexdigest().encode() + b"\n"
+        try:
+            descriptor, temporary = tempfile.mkstemp(prefix=_TEMPORARY_PREFIX, dir=self._entries)
+        except OSError:
+            return
+        try:
+            with os.fdopen(descriptor, "wb") as stream:
+                stream.write(data)
+            os.replace(temporary, self._path(identity))
+        except OSError:
+            with contextlib.suppress(OSError):
+                os.unlink(temporary)
+
+    def _entry_paths(self) -> Iterator[str]:
+        try:
+            names = os.listdir(self._entries)
+        except OSError:
+            return
+        for name in names:
+            if name.endswith(_SUFFIX) or name.startswith(_TEMPORARY_PREFIX):
+                yield os.path.join(self._entries, name)
+
+    def files_read(self) -> Iterator[Tuple[Dict[str, Any], List[str]]]:
+        """(identity, files it read) of every intact entry: which units are
+        known to read which files. The files may have changed since."""
+        for path in self._entry_paths():
+            if not path.endswith(_SUFFIX):
+                continue
+            read = self._read(path)
+            files = _files_of(read[0]) if read else None
+            identity = read[0].get("identity") if read else None
+            if files is not None and isinstance(identity, dict):
+                yield identity, [file for file, _ in files]
+
+    def size(self) -> CacheSize:
+        """How many entries the folder holds, and their bytes on disk."""
+        entries = total = 0
+        for path in self._entry_paths():
+            try:
+                total += os.stat(path).st_size
+            except OSError:
+                continue
+            entries += path.endswith(_SUFFIX)
+        return CacheSize(entries, total)
+
+    def clear(self) -> CacheSize:
+        """Removes every entry (and what killed writers left); returns what
+        was removed."""
+        removed = self.size()
+        for path in self._entry_paths():
+            with contextlib.suppress(OSError):
+                os.unlink(path)
+        return removed
+
