@@ -13,9 +13,10 @@ renamed into place, so a writer killed mid-write leaves no partial entry,
 and writers in several processes (local workers, Dask workers on the same
 file system) never see each other's half-written files.
 
-An entry is three lines: a header (JSON: format, version, identity, files
-with their digests), the value (JSON), and the SHA-256 of the two lines
-before it.
+An entry is a header line (JSON: format, version, identity, the files with
+their digests and the lengths of the parts after it), the value's JSON and
+the blobs' bytes one after the other, and a last line with the SHA-256 of
+all before it. Nothing in an entry is ever executed or unpickled.
 """
 
 from __future__ import annotations
@@ -97,19 +98,17 @@ class ScanCache:
         name = hashlib.sha256(_encode(dict(identity))).hexdigest()
         return os.path.join(self._entries, name + _SUFFIX)
 
-    def _read(self, path: str) -> Optional[Tuple[Dict[str, Any], bytes]]:
-        """The header and the value's text of a whole, intact entry."""
+    def _read(self, path: str) -> Optional[Tuple[Dict[str, Any], List[bytes]]]:
+        """The header and the parts of a whole, intact entry of this format."""
         try:
             with open(path, "rb") as stream:
                 data = stream.read()
         except OSError:
             return None
-        parts = data.split(b"\n")
-        if len(parts) != 4 or parts[3] != b"":
+        body, _, checksum = data[:-1].rpartition(b"\n")
+        if not data.endswith(b"\n") or hashlib.sha256(body + b"\n").hexdigest().encode() != checksum:
             return None
-        header_text, value_text, checksum = parts[0], parts[1], parts[2]
-        if hashlib.sha256(header_text + b"\n" + value_text + b"\n").hexdigest().encode() != checksum:
-            return None
+        header_text, _, blob_bytes = body.partition(b"\n")
         try:
             header = json.loads(header_text)
         except ValueError:
@@ -118,43 +117,67 @@ class ScanCache:
             isinstance(header, dict)
             and header.get("format") == FORMAT
             and header.get("version") == VERSION
+            and _files_of(header) is not None
         ):
             return None
-        return header, value_text
+        lengths = header.get("parts")
+        if not (
+            isinstance(lengths, list)
+            and all(isinstance(n, int) and n >= 0 for n in lengths)
+            and sum(lengths) == len(blob_bytes)
+        ):
+            return None
+        parts, at = [], 0
+        for length in lengths:
+            parts.append(blob_bytes[at : at + length])
+            at += length
+        return header, parts
 
-    def load(self, identity: Mapping[str, Any]) -> Optional[Any]:
-        """The value stored for `identity`, when its entry is intact, is
-        that identity's, and every file it lists still has the content it
-        had; None otherwise."""
+    def load(self, identity: Mapping[str, Any]) -> Optional[Tuple[Any, List[bytes]]]:
+        """The value and the blobs stored for `identity`, when its entry is
+        intact, is that identity's, and every file it lists still has the
+        content it had; None otherwise."""
         read = self._read(self._path(identity))
         if read is None:
             return None
-        header, value_text = read
-        files = _files_of(header)
-        if header.get("identity") != json.loads(_encode(dict(identity))) or files is None:
+        header, parts = read
+        if header.get("identity") != json.loads(_encode(dict(identity))) or not parts:
             return None
+        files = _files_of(header) or []
         if any(content_digest(path) != digest for path, digest in files):
             return None
         try:
-            return json.loads(value_text)
+            value = json.loads(parts[0])
         except ValueError:
             return None
+        return value, parts[1:]
 
     def store(
-        self, identity: Mapping[str, Any], files: Sequence[str], value: Any
+        self,
+        identity: Mapping[str, Any],
+        files: Sequence[str],
+        value: Any,
+        blobs: Sequence[bytes] = (),
     ) -> None:
-        """Keeps `value` for `identity`, with the digests of `files` as they
-        are now. A file that cannot be read makes the entry useless, so none
-        is written; nor is one when the folder cannot be written (the scan
-        goes on without it)."""
+        """Keeps `value` (JSON) and `blobs` (bytes) for `identity`, with the
+        digests of `files` as they are now. A file that cannot be read makes
+        the entry useless, so none is written; nor is one when the folder
+        cannot be written (the scan goes on without it)."""
+        parts = [_encode(value), *blobs]
         digests = []
         for path in files:
             digest = content_digest(path)
             if digest is None:
                 return
             digests.append([path, digest])
-        header = {"format": FORMAT, "version": VERSION, "identity": dict(identity), "files": digests}
-        body = _encode(header) + b"\n" + _encode(value) + b"\n"
+        header = {
+            "format": FORMAT,
+            "version": VERSION,
+            "identity": dict(identity),
+            "files": digests,
+            "parts": [len(part) for part in parts],
+        }
+        body = b"".join([_encode(header), b"\n", *parts, b"\n"])
         data = body + hashlib.sha256(body).hexdigest().encode() + b"\n"
         try:
             descriptor, temporary = tempfile.mkstemp(prefix=_TEMPORARY_PREFIX, dir=self._entries)
@@ -178,14 +201,20 @@ class ScanCache:
                 yield os.path.join(self._entries, name)
 
     def files_read(self) -> Iterator[Tuple[Dict[str, Any], List[str]]]:
-        """(identity, files it read) of every intact entry: which units are
-        known to read which files. The files may have changed since."""
+        """(identity, files it read) from the header of every entry: which
+        units are known to read which files. A hint only, for choosing what
+        to parse: the files may have changed since, and the entry's body is
+        not checked."""
         for path in self._entry_paths():
             if not path.endswith(_SUFFIX):
                 continue
-            read = self._read(path)
-            files = _files_of(read[0]) if read else None
-            identity = read[0].get("identity") if read else None
+            try:
+                with open(path, "rb") as stream:
+                    header = json.loads(stream.readline())
+            except (OSError, ValueError):
+                continue
+            files = _files_of(header)
+            identity = header.get("identity") if isinstance(header, dict) else None
             if files is not None and isinstance(identity, dict):
                 yield identity, [file for file, _ in files]
 

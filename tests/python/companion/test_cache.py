@@ -33,10 +33,12 @@ def damage_flipped(path):
 
 
 def damage_foreign(path):
-    header, value, _ = path.read_bytes().split(b"\n")[:3]
+    # Whole and checksummed, but of another format.
+    header, _, rest = path.read_bytes().partition(b"\n")
+    body = rest[: rest[:-1].rindex(b"\n") + 1]
     document = json.loads(header)
     document["format"] = "something-else"
-    body = json.dumps(document).encode() + b"\n" + value + b"\n"
+    body = json.dumps(document).encode() + b"\n" + body
     path.write_bytes(body + hashlib.sha256(body).hexdigest().encode() + b"\n")
 
 
@@ -52,7 +54,8 @@ def test_only_intact_entries_of_unchanged_files_are_taken(tmp_path, damage):
     source.write_text("int a;\n")
     cache = ScanCache(str(tmp_path / "cache"))
     value = {"sections": ["x" * 100, "\udcff named"]}
-    cache.store(IDENTITY, [str(source)], value)
+    blobs = [b"\x00\n\xff" * 50, b""]
+    cache.store(IDENTITY, [str(source)], value, blobs)
     path = entry_file(tmp_path / "cache")
     if damage == "truncated":
         damage_truncated(path)
@@ -64,12 +67,13 @@ def test_only_intact_entries_of_unchanged_files_are_taken(tmp_path, damage):
         path.write_bytes(b"")
     elif damage == "source changed":
         damage_source(path, source)
-    expected = value if damage == "none" else None
+    expected = (value, blobs) if damage == "none" else None
     assert cache.load(IDENTITY) == expected
     assert cache.load({**IDENTITY, "pattern": ".*"}) is None
     # A miss is rebuilt by storing again, and then taken.
-    cache.store(IDENTITY, [str(source)], value)
-    assert cache.load(IDENTITY) == value
+    cache.store(IDENTITY, [str(source)], value, blobs)
+    assert cache.load(IDENTITY) == (value, blobs)
+    assert list(cache.files_read()) == [(IDENTITY, [str(source)])]
     assert cache.size().entries == 1
     assert cache.clear().entries == 1 and cache.size() == (0, 0)
 
@@ -102,7 +106,9 @@ def test_a_writer_killed_mid_write_leaves_no_partial_entry(tmp_path):
     finally:
         writer.wait(timeout=60)
     found = ScanCache(str(tmp_path / "cache")).load(IDENTITY)
-    assert found is not None and found["round"] >= 1 and len(found["text"]) == 5_000_000
+    assert found is not None
+    value, blobs = found
+    assert value["round"] >= 1 and len(value["text"]) == 5_000_000 and blobs == []
     cache = ScanCache(str(tmp_path / "cache"))
     assert cache.size().entries == 1
     cache.clear()
