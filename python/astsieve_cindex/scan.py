@@ -15,6 +15,7 @@ from typing import Generator, Iterable, List, NamedTuple, Optional, Tuple, Union
 
 from clang.cindex import LibclangError
 
+from .cache import CacheError
 from .diagnostics import CollectedParseError, DiagnosticLine, parse_collecting
 from .loading import load_cindex
 from .names import name_text, undecodable_name
@@ -23,6 +24,7 @@ from .project import Unit
 from .records import NodeRecord, unit_table
 from .sections import ENCODINGS, Section, encode_sections
 from .table import UnitTable, records_of
+from .unit_cache import cache_of, entry_unit, result_value, unit_identity
 from .workers import WorkerFailure, each_result
 
 __all__ = ["UnitFailure", "UnitResult", "scan", "scan_unit"]
@@ -44,6 +46,7 @@ class UnitResult(NamedTuple):
     diagnostics: Tuple[DiagnosticLine, ...] = ()
     sections: Tuple[Section, ...] = ()
     encode_seconds: float = 0.0
+    cached: bool = False
 
     @property
     def records(self) -> List[NodeRecord]:
@@ -59,7 +62,9 @@ class UnitFailure(NamedTuple):
     error: str
 
 
-def scan_unit(unit: Unit, pattern: str = "", encoding: Optional[str] = None) -> UnitResult:
+def scan_unit(
+    unit: Unit, pattern: str = "", encoding: Optional[str] = None, cache: Optional[str] = None
+) -> UnitResult:
     """Parses `unit` and groups its nodes in accepted files (the main file,
     and files whose whole path matches the ECMAScript `pattern`).
 
@@ -68,9 +73,34 @@ def scan_unit(unit: Unit, pattern: str = "", encoding: Optional[str] = None) -> 
     encoded section per file, to be chosen from by a SectionFilter.
     Any failure, libclang's or the pattern's, comes back as the result's
     error; the function keeps no state and loads libclang itself.
+
+    With a `cache` folder (cache.py) the result is taken from the unit's
+    entry there while every file the unit read is as it was (the result's
+    `cached` is True, nothing is parsed); otherwise the unit is parsed and
+    a good result stored. A folder that cannot be used is passed over.
     """
     if encoding is not None and encoding not in ENCODINGS:
         raise ValueError(f"unknown encoding {encoding!r}: choose one of {', '.join(ENCODINGS)}")
+    if cache is None or not os.path.isfile(unit.file):
+        return _parse_unit(unit, pattern, encoding)
+    try:
+        store = cache_of(cache)
+        identity = unit_identity(unit, pattern, encoding)
+    except (CacheError, LibclangError, RuntimeError):  # parsing says what is wrong
+        return _parse_unit(unit, pattern, encoding)
+    found = store.load(identity)
+    kept = entry_unit(*found, encoding) if found is not None else None
+    if kept is not None:
+        table, sections, files, diagnostics = kept
+        return UnitResult(unit, table, files, None, 0.0, 0.0, diagnostics, sections, cached=True)
+    result = _parse_unit(unit, pattern, encoding)
+    if result.error is None:
+        value = result_value(result.table, result.sections, result.files, result.diagnostics)
+        store.store(identity, result.files, *value)
+    return result
+
+
+def _parse_unit(unit: Unit, pattern: str, encoding: Optional[str]) -> UnitResult:
     started = time.perf_counter()
     if not os.path.isfile(unit.file):
         return UnitResult(unit, None, (), f"no such file: {unit.file}", 0.0, 0.0)
@@ -112,8 +142,9 @@ def scan(
     jobs: Optional[int] = None,
     timeout: Optional[float] = None,
     encoding: Optional[str] = None,
+    cache: Optional[str] = None,
 ) -> Generator[Union[UnitResult, UnitFailure], None, None]:
-    """The result of every unit (scan_unit's, with `encoding`), in the order
+    """The result of every unit (scan_unit's, with `encoding` and `cache`), in the order
     they finish, from `jobs` worker processes (by default one per core); a
     UnitFailure for a unit whose worker died, or took more than `timeout`
     seconds and was killed.
@@ -124,7 +155,7 @@ def scan(
     handling a result is never cut short. Closing the iterator early also
     ends the workers; units already running finish first.
     """
-    work = functools.partial(scan_unit, pattern=pattern, encoding=encoding)
+    work = functools.partial(scan_unit, pattern=pattern, encoding=encoding, cache=cache)
     for unit, outcome in each_result(work, units, jobs, timeout):
         if isinstance(outcome, WorkerFailure):
             yield UnitFailure(unit, f"{outcome.reason} while parsing {unit.file}")

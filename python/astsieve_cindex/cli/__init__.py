@@ -1,4 +1,4 @@
-"""The command line: python -m astsieve_cindex [list | scan | changed] ...
+"""The command line: python -m astsieve_cindex [list | scan | changed | cache] ...
 
 One parser with a subparser per command; without a command the arguments
 are the listing's. Arguments after -- go to the compiler and never reach
@@ -11,7 +11,7 @@ import argparse
 import sys
 from typing import Dict, List, Optional, Protocol, Sequence, Tuple
 
-from . import changed, list as listing, scan
+from . import cache, changed, list as listing, scan
 from .errors import LIST, PROG, run_command
 from .list import EXAMPLE_FILE
 from .options import Commands
@@ -27,7 +27,12 @@ class _Command(Protocol):
     def run(self, arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int: ...
 
 
-COMMANDS: Dict[str, _Command] = {LIST: listing, "scan": scan, "changed": changed}
+COMMANDS: Dict[str, _Command] = {
+    LIST: listing,
+    "scan": scan,
+    "changed": changed,
+    "cache": cache,
+}
 _HELP = ("-h", "--help")
 
 

@@ -20,7 +20,7 @@ from ..changed import (
     touched_declarations,
 )
 from .errors import PROG, CommandError, report, write_output
-from .options import Commands, project_parser, project_units
+from .options import Commands, cache_folder, project_parser, project_units
 from .running import run_units
 from ..project import Unit
 from ..scan import UnitResult
@@ -36,7 +36,7 @@ def add_parser(commands: Commands) -> None:
         COMMAND,
         "the declarations a unified diff touches, in a project's files",
         "-p BUILD [DIFF] [--root DIR] [--json] [--jobs N] [--timeout SECONDS] [--resource-dir DIR] "
-        "[--verbose]",
+        "[--verbose] [--cache DIR]",
         "Read a unified diff (DIFF, or stdin) and list the top-level declarations its changed "
         "lines touch, in every file the compilation database reaches, as a unit or as a "
         "header: kind, name, file and line range; and changed lines in code the preprocessor "
@@ -158,6 +158,7 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
     if not any(map(is_c_file, changed)):
         return _nothing(arguments, "no C or C++ file changed")
     root = arguments.root
+    cache = cache_folder(arguments)
     project = project_units(COMMAND, arguments, [], compiler_arguments)
     paths = _sort_paths(list(changed), root, project.units)
     units = _units_to_parse(project.units, paths, root)
@@ -172,6 +173,7 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
             arguments.timeout,
             results.append,
             arguments.verbose,
+            cache=cache,
         ).failed
     touched, reached = touched_declarations(changed, root, results)
     if not reached and not failed:

@@ -1,5 +1,5 @@
 """The options the commands share (-p, --jobs, --timeout, --resource-dir,
-the check of --pattern) and what they name: libclang with its builtin
+--cache, the check of --pattern) and what they name: libclang with its builtin
 headers, and a project's units."""
 
 from __future__ import annotations
@@ -12,6 +12,7 @@ from typing import TYPE_CHECKING, List, NamedTuple, Optional, Sequence, Tuple
 from clang.cindex import LibclangError
 
 from .errors import CommandError, prog, report
+from ..cache import CacheError, ScanCache
 from ..loading import LibclangMismatchError, load_cindex
 from ..patterns import pattern_error
 from ..project import DatabaseError, Unit, explicit_units, read_database, select_units
@@ -21,6 +22,7 @@ __all__ = [
     "Commands",
     "Project",
     "add_resource_dir_option",
+    "cache_folder",
     "check_pattern",
     "cindex_and_headers",
     "command_parser",
@@ -109,9 +111,27 @@ def project_parser(
         "--verbose",
         "-v",
         action="store_true",
-        help="print libclang's warnings and errors, each as it comes (by default: counted)",
+        help="print libclang's warnings and errors, each as it comes (by default: counted), "
+        "and how many units came from the cache",
+    )
+    parser.add_argument(
+        "--cache",
+        metavar="DIR",
+        help="keep each unit's output in DIR and take it from there while the files the unit "
+        "read are unchanged (made when missing; see the cache command)",
     )
     return parser
+
+
+def cache_folder(arguments: argparse.Namespace) -> Optional[str]:
+    """The --cache folder as the workers use it, made if missing; CommandError
+    when it cannot be read or written."""
+    if arguments.cache is None:
+        return None
+    try:
+        return ScanCache(arguments.cache).folder
+    except CacheError as error:
+        raise CommandError(str(error)) from None
 
 
 def check_pattern(pattern: str) -> None:

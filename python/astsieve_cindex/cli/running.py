@@ -38,18 +38,20 @@ def run_units(
     on_result: Callable[[UnitResult], None],
     verbose: bool = False,
     encoding: Optional[str] = None,
+    cache: Optional[str] = None,
 ) -> Outcome:
     """Scans the project's units (encoded as scan_unit's `encoding` says),
     hands each good result to `on_result` and
     reports each failed unit in one line (a unit over `timeout` seconds
     too), and once why headers are missing if they are; a progress bar on
     stderr when it is a terminal. libclang's diagnostics are counted, and
-    with `verbose` printed line by line."""
-    failed = warnings = errors = 0
+    with `verbose` printed line by line, and how many units came from the
+    `cache` folder."""
+    failed = warnings = errors = cached = 0
     explained = False
     total = len(project.units)
     bar = tqdm(total=total, unit="unit", file=sys.stderr, disable=not sys.stderr.isatty())
-    results = scan(project.units, pattern, jobs, timeout, encoding)
+    results = scan(project.units, pattern, jobs, timeout, encoding, cache)
     with bar, contextlib.closing(results):
         for result in results:
             error = result.error
@@ -59,6 +61,7 @@ def run_units(
             for line in diagnostics if verbose else ():
                 tqdm.write(line.text, file=sys.stderr)
             if error is None and isinstance(result, UnitResult):
+                cached += result.cached
                 on_result(result)
             elif error is not None:  # as a UnitFailure's always is
                 failed += 1
@@ -72,4 +75,6 @@ def run_units(
         shown = "" if verbose else " (--verbose shows them)"
         said = f"{_plural(warnings, 'warning')} and {_plural(errors, 'error')}"
         report(command, "note", f"libclang reported {said}{shown}")
+    if cache is not None and verbose:
+        report(command, "note", f"{cached} of {_plural(total, 'unit')} from the cache")
     return Outcome(total, failed, warnings, errors)

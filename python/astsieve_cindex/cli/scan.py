@@ -8,7 +8,7 @@ import argparse
 from typing import Protocol, Sequence
 
 from .errors import CommandError, write_output
-from .options import Commands, check_pattern, project_parser, project_units
+from .options import Commands, cache_folder, check_pattern, project_parser, project_units
 from .running import run_units
 from ..scan import UnitResult
 from ..sections import Section, SectionFilter
@@ -30,7 +30,7 @@ def add_parser(commands: Commands) -> None:
         COMMAND,
         "every node of a project's units as JSON Lines or Parquet",
         "[-p BUILD] [--pattern RE] [--jobs N] [--timeout SECONDS] [--resource-dir DIR] [--verbose] "
-        "[--format parquet --output DIR] [FILE ...]",
+        "[--cache DIR] [--format parquet --output DIR] [FILE ...]",
         "Parse the units of a compilation database (all, or those of the FILEs), or the FILEs "
         "alone, in worker processes, and write every node of accepted files as each unit "
         "finishes: as JSON Lines, one record per accepted file of a unit with its declarations "
@@ -89,6 +89,7 @@ def _open_output(arguments: argparse.Namespace) -> Output:
 
 def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int:
     check_pattern(arguments.pattern)
+    cache = cache_folder(arguments)
     project = project_units(COMMAND, arguments, arguments.files, compiler_arguments)
     output = _open_output(arguments)
     chosen = SectionFilter()
@@ -107,6 +108,7 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
             write,
             arguments.verbose,
             encoding,
+            cache,
         )
     finally:
         output.close()

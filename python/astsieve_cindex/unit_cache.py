@@ -1,0 +1,124 @@
+"""A unit's result kept in a ScanCache (cache.py): the identity its entry
+goes under, and the result as the entry's value and blobs, and back.
+
+The identity holds all that changes a unit's output besides the content of
+the files it reads: its file, arguments and directory, the pattern, the
+encoding, the environment variables that add include folders, the
+libclang, this package and the record format (and pyarrow for Arrow
+output). The value is the unit's sections (their data as blobs), or its
+table for `encoding` None; and the files it read and its diagnostics.
+"""
+
+from __future__ import annotations
+
+import functools
+import importlib.metadata
+import os
+from typing import Any, Dict, List, Optional, Sequence, Tuple
+
+from .cache import ScanCache
+from .diagnostics import DiagnosticLine
+from .jsonl import FORMAT
+from .loading import load_cindex
+from .project import Unit
+from .resource_dir import libclang_version
+from .sections import Section
+from .table import SkippedRange, TableDeclaration, TableNode, UnitTable
+
+__all__ = ["cache_of", "entry_unit", "result_value", "unit_identity"]
+
+# What clang reads from the environment that adds include folders.
+_ENVIRONMENT = ("CPATH", "C_INCLUDE_PATH", "CPLUS_INCLUDE_PATH", "OBJC_INCLUDE_PATH")
+_TABLE = "table"  # the encoding named in the identity of a unit's table
+
+
+@functools.lru_cache(maxsize=None)
+def _versions(encoding: str) -> Tuple[str, str, str]:
+    """libclang's, this package's and, for Arrow, pyarrow's version."""
+    library = libclang_version(load_cindex())
+    package = importlib.metadata.version("astsieve")
+    arrow = importlib.metadata.version("pyarrow") if encoding == "arrow" else ""
+    return library, package, arrow
+
+
+@functools.lru_cache(maxsize=None)
+def cache_of(folder: str) -> ScanCache:
+    """The store of `folder`, once per process; CacheError when unusable."""
+    return ScanCache(folder)
+
+
+def unit_identity(unit: Unit, pattern: str, encoding: Optional[str]) -> Dict[str, Any]:
+    """What the entry of `unit` scanned so goes under; loads libclang."""
+    kind = encoding or _TABLE
+    library, package, arrow = _versions(kind)
+    return {
+        "file": unit.file,
+        "arguments": list(unit.arguments),
+        "directory": unit.directory,
+        "pattern": pattern,
+        "encoding": kind,
+        "environment": {name: os.environ.get(name) for name in _ENVIRONMENT},
+        "libclang": library,
+        "package": package,
+        "pyarrow": arrow,
+        "format": FORMAT,
+    }
+
+
+def _table_value(table: UnitTable) -> Dict[str, Any]:
+    return {
+        "files": list(table.files),
+        "declarations": [list(found) for found in table.declarations],
+        "nodes": [list(node) for node in table.nodes],
+        "skipped": [list(found) for found in table.skipped],
+    }
+
+
+def _table_of(value: Dict[str, Any]) -> UnitTable:
+    return UnitTable(
+        tuple(value["files"]),
+        [TableDeclaration(*found) for found in value["declarations"]],
+        [TableNode(*node) for node in value["nodes"]],
+        [SkippedRange(*found) for found in value["skipped"]],
+    )
+
+
+def result_value(
+    table: Optional[UnitTable],
+    sections: Sequence[Section],
+    files: Sequence[str],
+    diagnostics: Sequence[DiagnosticLine],
+) -> Tuple[Dict[str, Any], List[bytes]]:
+    """The value and the blobs of a unit's good result: its sections (their
+    data as blobs) or its table, the files it read and its diagnostics."""
+    value: Dict[str, Any] = {
+        "files": list(files),
+        "diagnostics": [list(line) for line in diagnostics],
+        "sections": [list(section[:-1]) for section in sections],
+    }
+    if table is not None:
+        value["table"] = _table_value(table)
+    return value, [section.data for section in sections]
+
+
+def entry_unit(
+    value: Any, blobs: Sequence[bytes], encoding: Optional[str]
+) -> Optional[
+    Tuple[Optional[UnitTable], Tuple[Section, ...], Tuple[str, ...], Tuple[DiagnosticLine, ...]]
+]:
+    """(table, sections, files, diagnostics) from an entry's value and
+    blobs; None when they are not of that shape (an entry written by
+    something else is never believed)."""
+    try:
+        sections = tuple(
+            Section(*fields, data) for fields, data in zip(value["sections"], blobs, strict=True)
+        )
+        table = _table_of(value["table"]) if encoding is None else None
+        files = tuple(value["files"])
+        diagnostics = tuple(DiagnosticLine(*line) for line in value["diagnostics"])
+    except (KeyError, TypeError, ValueError):
+        return None
+    texts = [*files, *(text for section in sections for text in section[:4])]
+    if (encoding is None) == bool(sections) or not all(isinstance(t, str) for t in texts):
+        return None
+    return table, sections, files, diagnostics
