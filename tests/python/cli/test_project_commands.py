@@ -405,6 +405,63 @@ def test_readme_dask_example_writes_what_scan_writes(project):
     assert without_header_units(written) == without_header_units(json_lines(done.stdout))
 
 
+def cache_entries(folder):
+    """{entry: its modification time} of a cache folder."""
+    return {path.name: path.stat().st_mtime_ns for path in (folder / "v1").glob("*.entry")}
+
+
+def cached_scan(project, cache):
+    """The output of a scan with `cache`, and how many units came from it."""
+    options = ["--pattern", HEADERS, "--jobs", "1", "--verbose", "--cache", str(cache)]
+    done = run_cli("scan", "-p", "build", *options, cwd=project)
+    assert done.returncode == 0, done.stderr
+    (hits,) = re.findall(r"scan: note: (\d+) of 2 units from the cache\n", done.stderr)
+    return done.stdout, int(hits)
+
+
+def damage_entry(cache, unit, damage):
+    (path,) = [
+        path
+        for path in (cache / "v1").glob("*.entry")
+        if json.loads(path.read_bytes().partition(b"\n")[0])["identity"]["file"] == str(unit)
+    ]
+    data = path.read_bytes()
+    if damage == "truncated":
+        path.write_bytes(data[:-10])
+    else:  # one bit of the sections' data flipped
+        at = data.index(b'"lines"')
+        path.write_bytes(data[:at] + bytes([data[at] ^ 1]) + data[at + 1 :])
+
+
+@pytest.mark.parametrize("damage", [None, "truncated", "flipped"])
+def test_a_warm_cache_parses_only_the_units_whose_files_changed(project, tmp_path, damage):
+    cache, area = tmp_path / "cache", project / "src" / "area.cpp"
+    cold, hits = cached_scan(project, cache)
+    uncached = run_cli("scan", "-p", "build", "--pattern", HEADERS, "--jobs", "1", cwd=project)
+    assert (cold, hits) == (uncached.stdout, 0) and len(json_lines(cold)) == 3
+    entries = cache_entries(cache)
+    assert len(entries) == 2
+    if damage is not None:  # never believed: parsed again, and the entry rebuilt
+        damage_entry(cache, area, damage)
+        assert cached_scan(project, cache) == (cold, 1)
+        assert len(cache_entries(cache)) == 2 and cache_entries(cache) != entries
+        entries = cache_entries(cache)
+    # Nothing parsed, nothing written.
+    assert cached_scan(project, cache) == (cold, 2) and cache_entries(cache) == entries
+    edit(area, "unused_helper", "spare_helper")
+    changed, hits = cached_scan(project, cache)
+    assert (changed, hits) == (cached_scan(project, tmp_path / "fresh")[0], 1) and changed != cold
+    renewed = cache_entries(cache)
+    assert [renewed[name] == entries[name] for name in sorted(entries)].count(False) == 1
+    edit(project / "include" / "geo.h", "int x;", "int x = 0;")  # read by both
+    changed, hits = cached_scan(project, cache)
+    assert (changed, hits) == (cached_scan(project, tmp_path / "again")[0], 0)
+    size = run_cli("cache", str(cache), cwd=project)
+    assert re.fullmatch(rf"{cache}: 2 entries, [1-9][0-9]+ bytes\n", size.stdout), size.stderr
+    cleared = run_cli("cache", str(cache), "--clear", cwd=project)
+    assert cleared.stdout.startswith("removed 2 entries, ") and not cache_entries(cache)
+
+
 def worker_pids(pid):
     """The scan's worker processes, as the kernel lists its children."""
     children = []
@@ -601,6 +658,11 @@ def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, proje
         "geo::shape::area",
         None,
     }
+    for hits in (0, 2):  # the same answer from the units' entries
+        cache = ["--cache", str(project.parent / "cache"), "--verbose"]
+        again = run_cli("changed", "-p", "build", "--json", *cache, cwd=project, stdin=diff)
+        assert again.stdout == done.stdout
+        assert f"changed: note: {hits} of 2 units from the cache\n" in again.stderr
     text = run_cli("changed", "-p", "build", "-", cwd=project, stdin=diff)
     assert text.stdout.splitlines() == [
         f"{t['file']}:{t['first_line']}-{t['last_line']}: "
@@ -688,6 +750,12 @@ def test_changed_says_what_it_made_of_a_real_git_diff(
             "cannot write to bad/compile_commands.json: File exists",
         ),
         (["changed", "-p", "build"], "just some text\n", "not a unified diff"),
+        (
+            ["scan", "-p", "build", "--cache", "bad/compile_commands.json"],
+            None,
+            "cannot use the cache folder bad/compile_commands.json: Not a directory",
+        ),
+        (["cache", "nowhere"], None, "no such cache folder: nowhere"),
     ],
 )
 def test_bad_project_input_gives_one_error_line(project, arguments, stdin, message):
