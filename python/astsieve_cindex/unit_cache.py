@@ -111,7 +111,8 @@ def entry_unit(
     something else is never believed)."""
     try:
         sections = tuple(
-            Section(*fields, data) for fields, data in zip(value["sections"], blobs, strict=True)
+            Section(*fields, data)  # type: ignore[call-arg]  # fields: the first five
+            for fields, data in zip(value["sections"], blobs, strict=True)
         )
         table = _table_of(value["table"]) if encoding is None else None
         files = tuple(value["files"])

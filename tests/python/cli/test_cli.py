@@ -111,7 +111,12 @@ def test_help_lists_the_commands_each_with_its_line(capsys):
     with pytest.raises(SystemExit) as done:
         main(["--help"])
     assert done.value.code == 0
-    assert re.findall(r"^    (\w+) +\S", capsys.readouterr().out, re.M) == ["list", "scan", "changed"]
+    assert re.findall(r"^    (\w+) +\S", capsys.readouterr().out, re.M) == [
+        "list",
+        "scan",
+        "changed",
+        "cache",
+    ]
 
 
 def test_compiler_arguments_reach_libclang(project, capsys):
