@@ -44,10 +44,7 @@ def name_text(read: Callable[[], str]) -> str:
 def cursor_spelling(cursor: Cursor) -> str:
     """cursor.spelling, decoded as name_text() does (an `#include` of a
     file whose name is not UTF-8 spells that name)."""
-    try:
-        return str(cursor.spelling)
-    except UnicodeDecodeError as error:
-        return _decoded(error)
+    return name_text(lambda: str(cursor.spelling))
 
 
 def file_name_bytes(names: Sequence[str]) -> Optional[List[bytes]]:
