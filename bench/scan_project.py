@@ -36,13 +36,13 @@ from typing import Dict, List, NamedTuple, Sequence
 
 import c_project
 from astsieve_cindex.loading import load_cindex
-from astsieve_cindex.parsing import parse_file
-from astsieve_cindex.project import Unit, read_database
+from astsieve_cindex.project.parsing import parse_file
+from astsieve_cindex.project.database import Unit, read_database
 from astsieve_cindex.records import NodeRecord
-from astsieve_cindex.resource_dir import builtin_headers
-from astsieve_cindex.scan import UnitResult, scan
-from astsieve_cindex.sections import SectionFilter
-from astsieve_cindex.workers import WorkerFailure, each_result
+from astsieve_cindex.project.builtin_headers import builtin_headers
+from astsieve_cindex.project.scan import UnitResult, scan
+from astsieve_cindex.formats.sections import SectionFilter
+from astsieve_cindex.project.workers import WorkerFailure, each_result
 
 HEADER = """#pragma once
 #include <algorithm>

@@ -14,7 +14,7 @@ from __future__ import annotations
 
 from .handles import CursorTuple, cursor_from_tuple, cursor_tuple, translation_unit_handle
 from .loading import LibclangMismatchError, libclang_file, load_cindex
-from .project import DatabaseError, Unit, explicit_units, read_database
+from .project.database import DatabaseError, Unit, explicit_units, read_database
 from .queries import (
     MainPath,
     PathPattern,
@@ -23,8 +23,8 @@ from .queries import (
     update_path_lineno,
 )
 from .records import Declaration, NodeRecord
-from .scan import UnitFailure, UnitResult, scan, scan_unit
-from .sections import Section, SectionFilter
+from .project.scan import UnitFailure, UnitResult, scan, scan_unit
+from .formats.sections import Section, SectionFilter
 from .views import CursorList, to_lists
 
 __all__ = [

@@ -6,7 +6,7 @@ import sys
 import pytest
 
 import astsieve_cindex
-from astsieve_cindex.resource_dir import finds_builtin_headers, libclang_version, version_numbers
+from astsieve_cindex.project.builtin_headers import finds_builtin_headers, libclang_version, version_numbers
 
 # The helpers every test folder shares: oracles, probes, sanitizer checks.
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))

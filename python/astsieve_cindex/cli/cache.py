@@ -9,7 +9,7 @@ from typing import Sequence
 
 from .errors import CommandError, prog, write_output
 from .options import Commands
-from ..cache import CacheError, CacheSize, ScanCache
+from ..project.cache import CacheError, CacheSize, ScanCache
 
 __all__ = ["add_parser", "run"]
 

@@ -9,8 +9,8 @@ import os
 import sys
 from typing import Dict, List, NamedTuple, Optional, Sequence, Set, Tuple, Union
 
-from ..cache import ScanCache
-from ..changed import (
+from ..project.cache import ScanCache
+from ..changed.diff import (
     BaseError,
     Diff,
     DiffError,
@@ -30,8 +30,8 @@ from ..changed import (
 from .errors import PROG, CommandError, report, write_output
 from .options import Commands, Project, cache_folder, project_parser, project_units
 from .running import report_diagnostics, run_units
-from ..project import Unit
-from ..scan import UnitResult
+from ..project.database import Unit
+from ..project.scan import UnitResult
 
 __all__ = ["add_parser", "run"]
 

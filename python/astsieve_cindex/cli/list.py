@@ -22,7 +22,7 @@ from .options import (
 )
 from ..listing import listing, render_json, render_text
 from ..names import undecodable_name
-from ..parsing import ParseError, parse_file
+from ..project.parsing import ParseError, parse_file
 from ..patterns import ecmascript_escape
 from ..queries import get_path_to_lineno_to_nodes
 

@@ -12,11 +12,11 @@ from typing import TYPE_CHECKING, List, NamedTuple, Optional, Sequence, Tuple
 from clang.cindex import LibclangError
 
 from .errors import CommandError, prog, report
-from ..cache import CacheError, ScanCache
+from ..project.cache import CacheError, ScanCache
 from ..loading import LibclangMismatchError, load_cindex
 from ..patterns import pattern_error
-from ..project import DatabaseError, Unit, explicit_units, read_database, select_units
-from ..resource_dir import BuiltinHeaders, builtin_headers
+from ..project.database import DatabaseError, Unit, explicit_units, read_database, select_units
+from ..project.builtin_headers import BuiltinHeaders, builtin_headers
 
 __all__ = [
     "Commands",

@@ -12,8 +12,8 @@ from tqdm import tqdm
 
 from .errors import report
 from .options import Project
-from ..diagnostics import count
-from ..scan import UnitResult, scan
+from ..project.diagnostics import count
+from ..project.scan import UnitResult, scan
 
 __all__ = ["Outcome", "report_diagnostics", "run_units"]
 

@@ -10,8 +10,8 @@ from typing import Protocol, Sequence
 from .errors import CommandError, write_output
 from .options import Commands, cache_folder, check_pattern, project_parser, project_units
 from .running import run_units
-from ..scan import UnitResult
-from ..sections import Section, SectionFilter
+from ..project.scan import UnitResult
+from ..formats.sections import Section, SectionFilter
 
 __all__ = ["add_parser", "run"]
 
@@ -75,7 +75,7 @@ def _open_output(arguments: argparse.Namespace) -> Output:
     if arguments.output is None:
         raise CommandError("--format parquet needs --output DIR")
     try:
-        from ..arrow import ParquetOutput
+        from ..formats.parquet import ParquetOutput
     except ImportError:
         raise CommandError(
             "--format parquet needs pyarrow: pip install 'astsieve[parquet]'"

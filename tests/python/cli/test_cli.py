@@ -8,10 +8,10 @@ import sys
 import pytest
 
 import astsieve
-from astsieve_cindex import resource_dir
+from astsieve_cindex.project import builtin_headers as resource_dir
 from astsieve_cindex.cli import EXAMPLE_FILE, main
-from astsieve_cindex.parsing import parse_file
-from astsieve_cindex.resource_dir import (
+from astsieve_cindex.project.parsing import parse_file
+from astsieve_cindex.project.builtin_headers import (
     finds_builtin_headers,
     is_resource_dir,
     libclang_version,

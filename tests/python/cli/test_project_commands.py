@@ -23,10 +23,10 @@ from typing import NamedTuple
 import pyarrow.parquet
 import pytest
 
-from astsieve_cindex.jsonl import FORMAT
-from astsieve_cindex.project import read_database
-from astsieve_cindex.scan import scan_unit
-from astsieve_cindex.sections import SectionFilter
+from astsieve_cindex.formats.jsonl import FORMAT
+from astsieve_cindex.project.database import read_database
+from astsieve_cindex.project.scan import scan_unit
+from astsieve_cindex.formats.sections import SectionFilter
 from command_output import own_stderr
 from companion_oracle import CONTAINER_KINDS, top_level_declarations
 from readme import readme_python

@@ -12,7 +12,7 @@ import time
 
 import pytest
 
-from astsieve_cindex.cache import CacheError, ScanCache
+from astsieve_cindex.project.cache import CacheError, ScanCache
 
 IDENTITY = {"file": "/p/a.c", "arguments": ["-DX"], "directory": "/p", "pattern": ""}
 
@@ -86,7 +86,7 @@ def test_a_writer_killed_mid_write_leaves_no_partial_entry(tmp_path):
             sys.executable,
             "-c",
             textwrap.dedent(f"""
-                from astsieve_cindex.cache import ScanCache
+                from astsieve_cindex.project.cache import ScanCache
                 cache = ScanCache({str(tmp_path / "cache")!r})
                 identity = {IDENTITY!r}
                 round = 0

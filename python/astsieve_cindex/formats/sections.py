@@ -19,7 +19,7 @@ import os
 from operator import attrgetter
 from typing import Any, Dict, List, NamedTuple, Optional, Sequence, Set, Tuple
 
-from .table import TableDeclaration, TableNode, UnitTable
+from ..table import TableDeclaration, TableNode, UnitTable
 
 __all__ = [
     "ENCODINGS",
@@ -123,7 +123,7 @@ def encode_sections(
     if encoding == "jsonl":
         from .jsonl import encode_part
     elif encoding == "arrow":
-        from .arrow import encode_part
+        from .parquet import encode_part
     else:
         raise ValueError(f"unknown encoding {encoding!r}")
     sections = []

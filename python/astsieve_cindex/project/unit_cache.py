@@ -18,12 +18,12 @@ from typing import Any, Dict, List, Optional, Sequence, Tuple
 
 from .cache import ScanCache
 from .diagnostics import DiagnosticLine
-from .jsonl import FORMAT
-from .loading import load_cindex
-from .project import Unit
-from .resource_dir import libclang_version
-from .sections import Section
-from .table import SkippedRange, TableDeclaration, TableNode, UnitTable
+from ..formats.jsonl import FORMAT
+from ..loading import load_cindex
+from .database import Unit
+from .builtin_headers import libclang_version
+from ..formats.sections import Section
+from ..table import SkippedRange, TableDeclaration, TableNode, UnitTable
 
 __all__ = ["cache_of", "entry_unit", "result_value", "unit_identity"]
 

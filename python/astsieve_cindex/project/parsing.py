@@ -8,7 +8,7 @@ from typing import Iterator, Optional, Sequence, Tuple
 
 from clang.cindex import Diagnostic, TranslationUnit
 
-from .names import file_name_bytes, name_text
+from ..names import file_name_bytes, name_text
 
 __all__ = ["ParseError", "diagnostic_text", "parse_file"]
 

@@ -13,8 +13,8 @@ import os
 from types import ModuleType
 from typing import Any, Dict, Iterable, List, NamedTuple, Sequence, Tuple, Union
 
-from .loading import load_cindex
-from .names import name_text
+from ..loading import load_cindex
+from ..names import name_text
 
 __all__ = [
     "DATABASE_FILE",

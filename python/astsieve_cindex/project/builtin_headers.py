@@ -32,7 +32,7 @@ from types import ModuleType
 from typing import Iterator, List, NamedTuple, Optional, Sequence, Tuple
 
 from .diagnostics import stderr_into
-from .loading import LibclangMismatchError, libclang_file
+from ..loading import LibclangMismatchError, libclang_file
 
 __all__ = [
     "PROBE_HEADERS",

@@ -17,13 +17,13 @@ from clang.cindex import LibclangError
 
 from .cache import CacheError
 from .diagnostics import CollectedParseError, DiagnosticLine, parse_collecting
-from .loading import load_cindex
-from .names import name_text, undecodable_name
+from ..loading import load_cindex
+from ..names import name_text, undecodable_name
 from .parsing import ParseError
-from .project import Unit
-from .records import NodeRecord, unit_table
-from .sections import ENCODINGS, Section, encode_sections
-from .table import UnitTable, records_of
+from .database import Unit
+from ..records import NodeRecord, unit_table
+from ..formats.sections import ENCODINGS, Section, encode_sections
+from ..table import UnitTable, records_of
 from .unit_cache import cache_of, entry_unit, result_value, unit_identity
 from .workers import WorkerFailure, each_result
 

@@ -36,10 +36,10 @@ from typing import (
 from unidiff.errors import UnidiffParseError
 from unidiff.patch import PatchSet
 
-from .patterns import ecmascript_escape
-from .project import Unit
-from .records import Declaration
-from .scan import UnitResult
+from ..patterns import ecmascript_escape
+from ..project.database import Unit
+from ..records import Declaration
+from ..project.scan import UnitResult
 
 __all__ = [
     "BaseError",

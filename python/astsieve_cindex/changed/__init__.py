@@ -1,0 +1,1 @@
+"""The declarations a unified diff touches."""
