@@ -40,7 +40,8 @@ from astsieve_cindex.project.parsing import parse_file
 from astsieve_cindex.project.database import Unit, read_database
 from astsieve_cindex.records import NodeRecord
 from astsieve_cindex.project.builtin_headers import builtin_headers
-from astsieve_cindex.project.scan import UnitResult, scan
+from astsieve_cindex.project.results import TableResult
+from astsieve_cindex.project.scan import scan
 from astsieve_cindex.formats.sections import SectionFilter
 from astsieve_cindex.project.workers import WorkerFailure, each_result
 
@@ -164,7 +165,7 @@ def _old_node(record: NodeRecord) -> Dict[str, object]:
     }
 
 
-def old_json_lines(result: UnitResult) -> str:
+def old_json_lines(result: TableResult) -> str:
     """The former format: one object per file and line of the unit,
     {"unit", "file", "line", "nodes": [{"column", "kind", "spelling",
     "declaration": {"kind", "name", "file", "first_line", "last_line"} or
@@ -183,7 +184,7 @@ def old_format_bytes(build: Path, pattern: str, extra: List[str]) -> int:
     added = (*extra, *headers.arguments)
     units = [unit._replace(arguments=unit.arguments + added) for unit in read_database(build)]
     total = 0
-    for result in scan(units, pattern, jobs=2):
+    for result in scan(units, pattern=pattern, jobs=2):
         if result.error is not None:
             raise SystemExit(f"unit failed: {result.error}")
         total += len(old_json_lines(result).encode())
@@ -203,7 +204,7 @@ def split(build: Path, pattern: str, output: Path, extra: List[str]) -> Dict[str
     }
     chosen = SectionFilter()
     with open(output, "wb") as stream:
-        for result in scan(units, pattern, jobs=2, encoding="jsonl"):
+        for result in scan(units, pattern=pattern, jobs=2, encoding="jsonl"):
             if result.error is not None:
                 raise SystemExit(f"unit failed: {result.error}")
             started = time.perf_counter()
@@ -211,9 +212,9 @@ def split(build: Path, pattern: str, output: Path, extra: List[str]) -> Dict[str
             stream.write(data)
             stream.flush()
             seconds["write"].append(time.perf_counter() - started)
-            seconds["parse"].append(result.parse_seconds)
-            seconds["group"].append(result.group_seconds)
-            seconds["encode"].append(result.encode_seconds)
+            seconds["parse"].append(result.seconds.parse)
+            seconds["group"].append(result.seconds.group)
+            seconds["encode"].append(result.seconds.encode)
             seconds["bytes"].append(len(data))
     return seconds
 

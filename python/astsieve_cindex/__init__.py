@@ -6,15 +6,21 @@ CursorList views that make clang.cindex Cursors (to_lists() gives plain
 lists); the conversions turn clang.cindex objects into astsieve's raw handles
 and cursor tuples and back. For whole projects, read_database() lists a
 compilation database's units and scan() parses and groups them in worker
-processes, one plain, picklable result per unit: its table, or its output
-encoded by file, of which a SectionFilter keeps each header once.
+processes as ScanOptions ask, one plain, picklable result per unit: its
+table (TableResult), or its output encoded by file (SectionsResult), of
+which a SectionFilter keeps each header once; or why it gave none
+(UnitFailure).
 """
 
 from __future__ import annotations
 
 from .handles import CursorTuple, cursor_from_tuple, cursor_tuple, translation_unit_handle
 from .loading import LibclangMismatchError, libclang_file, load_cindex
+from .formats import Section, SectionFilter
 from .project.database import DatabaseError, Unit, explicit_units, read_database
+from .project.options import ScanOptions
+from .project.results import SectionsResult, TableResult, UnitFailure, UnitResult
+from .project.scan import scan, scan_unit
 from .queries import (
     MainPath,
     PathPattern,
@@ -23,8 +29,6 @@ from .queries import (
     update_path_lineno,
 )
 from .records import Declaration, NodeRecord
-from .project.scan import UnitFailure, UnitResult, scan, scan_unit
-from .formats.sections import Section, SectionFilter
 from .views import CursorList, to_lists
 
 __all__ = [
@@ -36,8 +40,11 @@ __all__ = [
     "MainPath",
     "NodeRecord",
     "PathPattern",
+    "ScanOptions",
     "Section",
     "SectionFilter",
+    "SectionsResult",
+    "TableResult",
     "Unit",
     "UnitFailure",
     "UnitResult",

@@ -12,6 +12,7 @@ from __future__ import annotations
 from typing import Dict, List, NamedTuple, Optional, Sequence, Tuple
 
 __all__ = [
+    "FORMAT",
     "NO_DECLARATION",
     "Declaration",
     "NodeRecord",
@@ -22,6 +23,10 @@ __all__ = [
     "records_of",
     "table_of",
 ]
+
+# The version of the records' shape in every output format; 0.x may still
+# change.
+FORMAT = "0.2"
 
 # The declaration index of a node that lies in no top-level declaration.
 NO_DECLARATION = -1

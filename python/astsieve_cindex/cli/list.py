@@ -13,13 +13,8 @@ from pathlib import Path
 from typing import Optional, Sequence
 
 from .errors import LIST, PROG, CommandError, report, write_output
-from .options import (
-    Commands,
-    add_resource_dir_option,
-    check_pattern,
-    cindex_and_headers,
-    command_parser,
-)
+from .options import Commands, add_resource_dir_option, check_pattern, command_parser
+from .project import cindex_and_headers
 from ..listing import listing, render_json, render_text
 from ..names import undecodable_name
 from ..project.parsing import ParseError, parse_file

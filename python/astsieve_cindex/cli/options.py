@@ -1,33 +1,21 @@
 """The options the commands share (-p, --jobs, --timeout, --resource-dir,
---cache, the check of --pattern) and what they name: libclang with its builtin
-headers, and a project's units."""
+--cache, --verbose) and the check of --pattern."""
 
 from __future__ import annotations
 
 import argparse
 import os
-from types import ModuleType
-from typing import TYPE_CHECKING, List, NamedTuple, Optional, Sequence, Tuple
+from typing import TYPE_CHECKING
 
-from clang.cindex import LibclangError
-
-from .errors import CommandError, prog, report
-from ..project.cache import CacheError, ScanCache
-from ..loading import LibclangMismatchError, load_cindex
+from .errors import CommandError, prog
 from ..patterns import pattern_error
-from ..project.database import DatabaseError, Unit, explicit_units, read_database, select_units
-from ..project.builtin_headers import BuiltinHeaders, builtin_headers
 
 __all__ = [
     "Commands",
-    "Project",
     "add_resource_dir_option",
-    "cache_folder",
     "check_pattern",
-    "cindex_and_headers",
     "command_parser",
     "project_parser",
-    "project_units",
 ]
 
 # The program's commands, as argparse's add_subparsers gives them.
@@ -123,76 +111,9 @@ def project_parser(
     return parser
 
 
-def cache_folder(arguments: argparse.Namespace) -> Optional[str]:
-    """The --cache folder as the workers use it, made if missing; CommandError
-    when it cannot be read or written."""
-    if arguments.cache is None:
-        return None
-    try:
-        return ScanCache(arguments.cache).folder
-    except CacheError as error:
-        raise CommandError(str(error)) from None
-
-
 def check_pattern(pattern: str) -> None:
     """CommandError unless `pattern` is an ECMAScript regular expression
     the engine takes."""
     error = pattern_error(pattern)
     if error is not None:
         raise CommandError(f"invalid pattern {pattern!r}: {error}")
-
-
-def cindex_and_headers(
-    compiler_arguments: Sequence[str], resource_dir: Optional[str]
-) -> Tuple[ModuleType, BuiltinHeaders]:
-    """clang.cindex with its libclang loaded, and the builtin headers to parse
-    with; CommandError when libclang cannot be loaded, or when the resource
-    directory given has no builtin headers."""
-    try:
-        cindex = load_cindex()
-    except (LibclangError, LibclangMismatchError) as error:
-        raise CommandError(str(error)) from None
-    headers = builtin_headers(cindex, compiler_arguments, resource_dir)
-    if resource_dir is not None and headers.missing:
-        raise CommandError(headers.missing)
-    return cindex, headers
-
-
-class Project(NamedTuple):
-    """The units to scan, and why a header may not be found (clang's builtin
-    headers are missing), if they are."""
-
-    units: List[Unit]
-    headers_missing: Optional[str]
-
-
-def project_units(
-    command: str,
-    arguments: argparse.Namespace,
-    files: Sequence[str],
-    compiler_arguments: Sequence[str],
-) -> Project:
-    """The units a command line names: the database's (all, or those of
-    `files`) with the compiler arguments added, or `files` alone; with
-    clang's builtin headers when the loaded libclang lacks its own."""
-    headers = cindex_and_headers(compiler_arguments, arguments.resource_dir)[1]
-    if headers.note:
-        report(command, "note", headers.note)
-    extra = list(headers.arguments)
-    if arguments.build is None:
-        if not files:
-            raise CommandError("give a build folder with -p BUILD, or files to parse")
-        return Project(explicit_units(files, extra), headers.missing)
-    try:
-        database = read_database(arguments.build)
-    except DatabaseError as error:
-        raise CommandError(str(error)) from None
-    units, missing = select_units(database, files, extra)
-    for file in missing:
-        report(
-            command,
-            "note",
-            f"{file} is not in the compilation database: "
-            "parsed with the arguments after -- alone, in the current directory",
-        )
-    return Project(units, headers.missing)

@@ -1,90 +1,85 @@
-"""Running a project's units in worker processes, with a progress bar, one
-line per failed unit, and at the end how many warnings and errors libclang
-reported."""
+"""What the project commands print while units run: a progress bar on
+stderr when it is a terminal, one line per failed unit, libclang's
+diagnostics with --verbose, and at the end how many warnings and errors
+libclang reported."""
 
 from __future__ import annotations
 
-import contextlib
 import sys
-from typing import Callable, NamedTuple, Optional, Tuple
+from typing import NoReturn, Optional, Union
 
 from tqdm import tqdm
 
 from .errors import report
-from .options import Project
 from ..project.diagnostics import count
-from ..project.scan import UnitResult, scan
+from ..project.results import UnitFailure, UnitResult
 
-__all__ = ["Outcome", "report_diagnostics", "run_units"]
-
-
-class Outcome(NamedTuple):
-    done: int
-    failed: int
-    warnings: int = 0
-    errors: int = 0
+__all__ = ["Progress", "plural"]
 
 
-def _plural(number: int, word: str) -> str:
+def plural(number: int, word: str) -> str:
     return f"{number} {word}" + ("" if number == 1 else "s")
 
 
-def run_units(
-    command: str,
-    project: Project,
-    pattern: str,
-    jobs: Optional[int],
-    timeout: Optional[float],
-    on_result: Callable[[UnitResult], None],
-    verbose: bool = False,
-    encoding: Optional[str] = None,
-    unsaved: Tuple[Tuple[bytes, bytes], ...] = (),
-    summary: bool = True,
-    cache: Optional[str] = None,
-) -> Outcome:
-    """Scans the project's units (encoded as scan_unit's `encoding` says),
-    hands each good result to `on_result` and
-    reports each failed unit in one line (a unit over `timeout` seconds
-    too), and once why headers are missing if they are; a progress bar on
-    stderr when it is a terminal. libclang's diagnostics are counted, and
-    with `verbose` printed line by line, and the count noted unless not
-    `summary`; with `verbose`, also how many units came from the `cache`
-    folder. `unsaved` files (path, text) are read in place of those on
-    disk."""
-    failed = warnings = errors = cached = 0
-    explained = False
-    total = len(project.units)
-    bar = tqdm(total=total, unit="unit", file=sys.stderr, disable=not sys.stderr.isatty())
-    results = scan(project.units, pattern, jobs, timeout, encoding, unsaved, cache)
-    with bar, contextlib.closing(results):
-        for result in results:
-            error = result.error
-            diagnostics = getattr(result, "diagnostics", ())  # a UnitFailure has none
-            warnings += count(diagnostics, "warning")
-            errors += count(diagnostics, "error")
-            for line in diagnostics if verbose else ():
-                tqdm.write(line.text, file=sys.stderr)
-            if error is None and isinstance(result, UnitResult):
-                cached += result.cached
-                on_result(result)
-            elif error is not None:  # as a UnitFailure's always is
-                failed += 1
-                report(command, "failed", error)
-                if project.headers_missing and "file not found" in error and not explained:
-                    report(command, "note", project.headers_missing)
-                    explained = True
-                bar.set_postfix(failed=failed, refresh=False)
-            bar.update()
-    if summary:
-        report_diagnostics(command, warnings, errors, verbose)
-    if cache is not None and verbose:
-        report(command, "note", f"{cached} of {_plural(total, 'unit')} from the cache")
-    return Outcome(total, failed, warnings, errors)
+class Progress:
+    """The project library's listener for one command: it counts the units
+    done, failed and taken from the cache, and libclang's warnings and
+    errors. `headers_missing` explains, once, a header not found."""
 
+    def __init__(self, command: str, headers_missing: Optional[str], verbose: bool) -> None:
+        self.command = command
+        self.headers_missing = headers_missing
+        self.verbose = verbose
+        self.units = self.failed = self.warnings = self.errors = self.cached = 0
+        self._explained = False
+        self._bar: "Optional[tqdm[NoReturn]]" = None
 
-def report_diagnostics(command: str, warnings: int, errors: int, verbose: bool) -> None:
-    """The note that counts libclang's warnings and errors, if any."""
-    if warnings or errors:
-        shown = "" if verbose else " (--verbose shows them)"
-        said = f"{_plural(warnings, 'warning')} and {_plural(errors, 'error')}"
-        report(command, "note", f"libclang reported {said}{shown}")
+    def start(self, units: int) -> None:
+        self.close()
+        self.units += units
+        shown = sys.stderr.isatty()
+        self._bar = tqdm(total=units, unit="unit", file=sys.stderr, disable=not shown)
+
+    def result(self, result: Union[UnitResult, UnitFailure]) -> None:
+        self.warnings += count(result.diagnostics, "warning")
+        self.errors += count(result.diagnostics, "error")
+        for line in result.diagnostics if self.verbose else ():
+            tqdm.write(line.text, file=sys.stderr)
+        if isinstance(result, UnitFailure):
+            self.failed += 1
+            report(self.command, "failed", result.error)
+            missing = self.headers_missing
+            if missing and "file not found" in result.error and not self._explained:
+                report(self.command, "note", missing)
+                self._explained = True
+            if self._bar is not None:
+                self._bar.set_postfix(failed=self.failed, refresh=False)
+        else:
+            self.cached += result.cached
+        if self._bar is not None:
+            self._bar.update()
+
+    def note(self, text: str) -> None:
+        report(self.command, "note", text)
+
+    def close(self) -> None:
+        if self._bar is not None:
+            self._bar.close()
+            self._bar = None
+
+    def __enter__(self) -> "Progress":
+        return self
+
+    def __exit__(self, *exception: object) -> None:
+        self.close()
+
+    def summarize(self) -> None:
+        """The note that counts libclang's warnings and errors, if any."""
+        if self.warnings or self.errors:
+            shown = "" if self.verbose else " (--verbose shows them)"
+            said = f"{plural(self.warnings, 'warning')} and {plural(self.errors, 'error')}"
+            self.note(f"libclang reported {said}{shown}")
+
+    def summarize_cache(self) -> None:
+        """How many units came from the cache."""
+        self.note(f"{self.cached} of {plural(self.units, 'unit')} from the cache")

@@ -5,23 +5,18 @@ variant) or as Parquet, written as each unit finishes."""
 from __future__ import annotations
 
 import argparse
-from typing import Protocol, Sequence
+from typing import Sequence
 
 from .errors import CommandError, write_output
-from .options import Commands, cache_folder, check_pattern, project_parser, project_units
-from .running import run_units
-from ..project.scan import UnitResult
-from ..formats.sections import Section, SectionFilter
+from .options import Commands, check_pattern, project_parser
+from .project import project_units, scan_options
+from .running import Progress
+from ..formats import FormatError, format_named, format_names
+from ..project.scan import write_scan
 
 __all__ = ["add_parser", "run"]
 
 COMMAND = "scan"
-
-
-class Output(Protocol):
-    def write(self, sections: Sequence[Section]) -> None: ...
-
-    def close(self) -> None: ...
 
 
 def add_parser(commands: Commands) -> None:
@@ -45,71 +40,30 @@ def add_parser(commands: Commands) -> None:
     parser.add_argument(
         "--pattern", metavar="RE", default="", help="ECMAScript regular expression for headers"
     )
+    names = format_names()
     parser.add_argument(
         "--format",
-        choices=("jsonl", "parquet"),
-        default="jsonl",
-        help="JSON Lines on stdout (default), or Parquet tables in --output DIR (needs pyarrow)",
+        choices=names,
+        default=names[0],
+        help=", or ".join(format_named(name).summary for name in names),
     )
     parser.add_argument(
         "--output", metavar="DIR", help="the folder for --format parquet: DIR/nodes.parquet"
     )
 
 
-class _JsonLinesOutput:
-    """Sections written to stdout as they are (ASCII: JSON escapes the
-    rest), each unit's at once."""
-
-    def write(self, sections: Sequence[Section]) -> None:
-        write_output(b"".join(section.data for section in sections).decode("ascii"))
-
-    def close(self) -> None:
-        pass
-
-
-def _open_output(arguments: argparse.Namespace) -> Output:
-    if arguments.format == "jsonl":
-        if arguments.output is not None:
-            raise CommandError("--output DIR is for --format parquet; JSON Lines go to stdout")
-        return _JsonLinesOutput()
-    if arguments.output is None:
-        raise CommandError("--format parquet needs --output DIR")
-    try:
-        from ..formats.parquet import ParquetOutput
-    except ImportError:
-        raise CommandError(
-            "--format parquet needs pyarrow: pip install 'astsieve[parquet]'"
-        ) from None
-    try:
-        return ParquetOutput(arguments.output)
-    except OSError as error:
-        reason = error.strerror or str(error)
-        raise CommandError(f"cannot write to {arguments.output}: {reason}") from None
-
-
 def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int:
     check_pattern(arguments.pattern)
-    cache = cache_folder(arguments)
+    output_format = format_named(arguments.format)
+    options = scan_options(arguments, pattern=arguments.pattern, encoding=output_format.encoding)
     project = project_units(COMMAND, arguments, arguments.files, compiler_arguments)
-    output = _open_output(arguments)
-    chosen = SectionFilter()
-
-    def write(result: UnitResult) -> None:
-        output.write(chosen.new_sections(result.sections))
-
-    encoding = "jsonl" if arguments.format == "jsonl" else "arrow"
     try:
-        outcome = run_units(
-            COMMAND,
-            project,
-            arguments.pattern,
-            arguments.jobs,
-            arguments.timeout,
-            write,
-            arguments.verbose,
-            encoding,
-            cache=cache,
-        )
-    finally:
-        output.close()
-    return 1 if outcome.failed else 0
+        output = output_format.open_output(arguments.output, write_output)
+    except FormatError as error:
+        raise CommandError(str(error)) from None
+    with Progress(COMMAND, project.headers_missing, arguments.verbose) as progress:
+        write_scan(project.units, options, output, progress)
+    progress.summarize()
+    if options.cache is not None and arguments.verbose:
+        progress.summarize_cache()
+    return 1 if progress.failed else 0

@@ -1,4 +1,5 @@
-"""Sections as JSON Lines: one JSON object per accepted file of a unit.
+"""Sections as JSON Lines: one JSON object per accepted file of a unit,
+written to standard output.
 
     {"format": "0.2", "unit": PATH, "file": PATH, "main": BOOL,
      "declarations": [{"kind", "name", "first_line", "last_line"}, ...],
@@ -13,16 +14,16 @@ from __future__ import annotations
 
 import itertools
 import json
-from operator import attrgetter
 from json.encoder import encode_basestring_ascii as _quote
-from typing import Tuple
+from operator import attrgetter
+from typing import Callable, Optional, Sequence, Tuple
 
-from .sections import FilePart, section_digest
+from ..table import FORMAT
+from .part import FilePart, section_digest
+from .registry import FormatError, OutputFormat, register
+from .sections import Section
 
-__all__ = ["FORMAT", "encode_part"]
-
-# The version of the record shape; 0.x may still change.
-FORMAT = "0.2"
+__all__ = ["JsonLinesOutput", "encode_part"]
 
 _encode = json.JSONEncoder(separators=(",", ":")).encode
 _NODE = '{"column":%d,"kind":%s,"spelling":%s,"declaration":%s}'
@@ -55,3 +56,28 @@ def encode_part(part: FilePart) -> Tuple[str, bytes]:
     body = '"declarations":%s,"lines":[%s]' % (declarations, lines)
     head = _encode({"format": FORMAT, "unit": part.unit, "file": part.file, "main": part.main})
     return section_digest(body, part), (head[:-1] + "," + body + "}\n").encode()
+
+
+class JsonLinesOutput:
+    """Sections written to standard output as they are (ASCII: JSON escapes
+    the rest), each unit's at once."""
+
+    def __init__(self, write_text: Callable[[str], None]) -> None:
+        self._write_text = write_text
+
+    def write(self, sections: Sequence[Section]) -> None:
+        self._write_text(b"".join(section.data for section in sections).decode("ascii"))
+
+    def close(self) -> None:
+        pass
+
+
+def _open(folder: Optional[str], write_text: Callable[[str], None]) -> JsonLinesOutput:
+    if folder is not None:
+        raise FormatError("--output DIR is for --format parquet; JSON Lines go to stdout")
+    return JsonLinesOutput(write_text)
+
+
+register(
+    OutputFormat("jsonl", "jsonl", encode_part, _open, "JSON Lines on stdout (the default)")
+)

@@ -28,14 +28,15 @@ import os
 import tempfile
 from typing import Any, Dict, Iterator, List, Mapping, NamedTuple, Optional, Sequence, Tuple
 
-__all__ = ["CacheError", "CacheSize", "ScanCache", "content_digest"]
+from ..digests import FileDigests
+
+__all__ = ["CacheError", "CacheSize", "ScanCache"]
 
 FORMAT = "astsieve-scan-cache"
-VERSION = 1
+# 2: sections name their file's content by its SHA-256, as the entries do.
+VERSION = 2
 _SUFFIX = ".entry"
 _TEMPORARY_PREFIX = ".partial-"
-# Files are read in pieces of this size when their digest is taken.
-_CHUNK = 1 << 20
 
 
 class CacheError(Exception):
@@ -45,18 +46,6 @@ class CacheError(Exception):
 class CacheSize(NamedTuple):
     entries: int
     bytes: int
-
-
-def content_digest(path: str) -> Optional[str]:
-    """SHA-256 of a file's content; None when it cannot be read."""
-    digest = hashlib.sha256()
-    try:
-        with open(path, "rb") as stream:
-            for piece in iter(lambda: stream.read(_CHUNK), b""):
-                digest.update(piece)
-    except OSError:
-        return None
-    return digest.hexdigest()
 
 
 def _encode(document: Any) -> bytes:
@@ -133,10 +122,13 @@ class ScanCache:
             at += length
         return header, parts
 
-    def load(self, identity: Mapping[str, Any]) -> Optional[Tuple[Any, List[bytes]]]:
+    def load(
+        self, identity: Mapping[str, Any], digests: Optional[FileDigests] = None
+    ) -> Optional[Tuple[Any, List[bytes]]]:
         """The value and the blobs stored for `identity`, when its entry is
         intact, is that identity's, and every file it lists still has the
-        content it had; None otherwise."""
+        content it had (by `digests`, when the caller keeps them); None
+        otherwise."""
         read = self._read(self._path(identity))
         if read is None:
             return None
@@ -144,7 +136,8 @@ class ScanCache:
         if header.get("identity") != json.loads(_encode(dict(identity))) or not parts:
             return None
         files = _files_of(header) or []
-        if any(content_digest(path) != digest for path, digest in files):
+        digests = digests or FileDigests()
+        if any(digests.of(path) != digest for path, digest in files):
             return None
         try:
             value = json.loads(parts[0])
@@ -158,23 +151,26 @@ class ScanCache:
         files: Sequence[str],
         value: Any,
         blobs: Sequence[bytes] = (),
+        digests: Optional[FileDigests] = None,
     ) -> None:
         """Keeps `value` (JSON) and `blobs` (bytes) for `identity`, with the
-        digests of `files` as they are now. A file that cannot be read makes
+        digests of `files` (from `digests`, the parse's, when the caller
+        keeps them, so that no file is read twice). A file that cannot be read makes
         the entry useless, so none is written; nor is one when the folder
         cannot be written (the scan goes on without it)."""
         parts = [_encode(value), *blobs]
-        digests = []
+        digests = digests or FileDigests()
+        listed = []
         for path in files:
-            digest = content_digest(path)
+            digest = digests.of(path)
             if digest is None:
                 return
-            digests.append([path, digest])
+            listed.append([path, digest])
         header = {
             "format": FORMAT,
             "version": VERSION,
             "identity": dict(identity),
-            "files": digests,
+            "files": listed,
             "parts": [len(part) for part in parts],
         }
         body = b"".join([_encode(header), b"\n", *parts, b"\n"])

@@ -16,16 +16,17 @@ import importlib.metadata
 import os
 from typing import Any, Dict, List, Optional, Sequence, Tuple
 
-from .cache import ScanCache
-from .diagnostics import DiagnosticLine
-from ..formats.jsonl import FORMAT
-from ..loading import load_cindex
-from .database import Unit
-from .builtin_headers import libclang_version
 from ..formats.sections import Section
-from ..table import SkippedRange, TableDeclaration, TableNode, UnitTable
+from ..loading import load_cindex
+from ..table import FORMAT, SkippedRange, TableDeclaration, TableNode, UnitTable
+from .builtin_headers import libclang_version
+from .cache import ScanCache
+from .database import Unit
+from .diagnostics import DiagnosticLine
+from .options import ScanOptions
+from .results import SectionsResult, TableResult, UnitResult
 
-__all__ = ["cache_of", "entry_unit", "result_value", "unit_identity"]
+__all__ = ["cache_of", "entry_result", "result_value", "unit_identity"]
 
 # What clang reads from the environment that adds include folders.
 _ENVIRONMENT = ("CPATH", "C_INCLUDE_PATH", "CPLUS_INCLUDE_PATH", "OBJC_INCLUDE_PATH")
@@ -47,15 +48,16 @@ def cache_of(folder: str) -> ScanCache:
     return ScanCache(folder)
 
 
-def unit_identity(unit: Unit, pattern: str, encoding: Optional[str]) -> Dict[str, Any]:
-    """What the entry of `unit` scanned so goes under; loads libclang."""
-    kind = encoding or _TABLE
+def unit_identity(unit: Unit, options: ScanOptions) -> Dict[str, Any]:
+    """What the entry of `unit` scanned with `options` goes under; loads
+    libclang."""
+    kind = options.encoding or _TABLE
     library, package, arrow = _versions(kind)
     return {
         "file": unit.file,
         "arguments": list(unit.arguments),
         "directory": unit.directory,
-        "pattern": pattern,
+        "pattern": options.pattern,
         "encoding": kind,
         "environment": {name: os.environ.get(name) for name in _ENVIRONMENT},
         "libclang": library,
@@ -83,43 +85,44 @@ def _table_of(value: Dict[str, Any]) -> UnitTable:
     )
 
 
-def result_value(
-    table: Optional[UnitTable],
-    sections: Sequence[Section],
-    files: Sequence[str],
-    diagnostics: Sequence[DiagnosticLine],
-) -> Tuple[Dict[str, Any], List[bytes]]:
+def result_value(result: UnitResult) -> Tuple[Dict[str, Any], List[bytes]]:
     """The value and the blobs of a unit's good result: its sections (their
     data as blobs) or its table, the files it read and its diagnostics."""
     value: Dict[str, Any] = {
-        "files": list(files),
-        "diagnostics": [list(line) for line in diagnostics],
-        "sections": [list(section[:-1]) for section in sections],
+        "files": list(result.files),
+        "diagnostics": [list(line) for line in result.diagnostics],
     }
-    if table is not None:
-        value["table"] = _table_value(table)
-    return value, [section.data for section in sections]
+    if isinstance(result, TableResult):
+        value["table"] = _table_value(result.table)
+        return value, []
+    value["sections"] = [list(section[:-1]) for section in result.sections]
+    return value, [section.data for section in result.sections]
 
 
-def entry_unit(
-    value: Any, blobs: Sequence[bytes], encoding: Optional[str]
-) -> Optional[
-    Tuple[Optional[UnitTable], Tuple[Section, ...], Tuple[str, ...], Tuple[DiagnosticLine, ...]]
-]:
-    """(table, sections, files, diagnostics) from an entry's value and
-    blobs; None when they are not of that shape (an entry written by
-    something else is never believed)."""
+def entry_result(
+    unit: Unit, value: Any, blobs: Sequence[bytes], encoding: Optional[str]
+) -> Optional[UnitResult]:
+    """The result kept in an entry's value and blobs, as taken from the
+    cache; None when they are not of the shape `encoding` gives (an entry
+    written by something else is never believed)."""
     try:
-        sections = tuple(
-            Section(*fields, data)  # type: ignore[call-arg]  # fields: the first five
-            for fields, data in zip(value["sections"], blobs, strict=True)
-        )
-        table = _table_of(value["table"]) if encoding is None else None
         files = tuple(value["files"])
         diagnostics = tuple(DiagnosticLine(*line) for line in value["diagnostics"])
+        if encoding is None:
+            table = _table_of(value["table"])
+            sections: Tuple[Section, ...] = ()
+        else:
+            sections = tuple(
+                Section(*fields, data)  # type: ignore[call-arg]  # fields: the first five
+                for fields, data in zip(value["sections"], blobs, strict=True)
+            )
     except (KeyError, TypeError, ValueError):
         return None
     texts = [*files, *(text for section in sections for text in section[:4])]
-    if (encoding is None) == bool(sections) or not all(isinstance(t, str) for t in texts):
+    if not all(isinstance(text, str) for text in texts):
         return None
-    return table, sections, files, diagnostics
+    if encoding is None:
+        return TableResult(unit, table, files, diagnostics, cached=True)
+    if not sections:
+        return None
+    return SectionsResult(unit, sections, files, diagnostics, cached=True)

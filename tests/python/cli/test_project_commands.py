@@ -24,6 +24,7 @@ import pyarrow.parquet
 import pytest
 
 from astsieve_cindex.formats.jsonl import FORMAT
+from astsieve_cindex.project.cache import VERSION as CACHE_VERSION
 from astsieve_cindex.project.database import read_database
 from astsieve_cindex.project.scan import scan_unit
 from astsieve_cindex.formats.sections import SectionFilter
@@ -407,7 +408,7 @@ def test_readme_dask_example_writes_what_scan_writes(project):
 
 def cache_entries(folder):
     """{entry: its modification time} of a cache folder."""
-    return {path.name: path.stat().st_mtime_ns for path in (folder / "v1").glob("*.entry")}
+    return {path.name: path.stat().st_mtime_ns for path in (folder / f"v{CACHE_VERSION}").glob("*.entry")}
 
 
 def cached_scan(project, cache):
@@ -422,7 +423,7 @@ def cached_scan(project, cache):
 def damage_entry(cache, unit, damage):
     (path,) = [
         path
-        for path in (cache / "v1").glob("*.entry")
+        for path in (cache / f"v{CACHE_VERSION}").glob("*.entry")
         if json.loads(path.read_bytes().partition(b"\n")[0])["identity"]["file"] == str(unit)
     ]
     data = path.read_bytes()

@@ -12,14 +12,14 @@ import time
 
 import pytest
 
-from astsieve_cindex.project.cache import CacheError, ScanCache
+from astsieve_cindex.project.cache import VERSION, CacheError, ScanCache
 
 IDENTITY = {"file": "/p/a.c", "arguments": ["-DX"], "directory": "/p", "pattern": ""}
 
 
 def entry_file(folder):
-    (name,) = [name for name in os.listdir(folder / "v1") if name.endswith(".entry")]
-    return folder / "v1" / name
+    (name,) = [name for name in os.listdir(folder / f"v{VERSION}") if name.endswith(".entry")]
+    return folder / f"v{VERSION}" / name
 
 
 def damage_truncated(path):
@@ -112,7 +112,7 @@ def test_a_writer_killed_mid_write_leaves_no_partial_entry(tmp_path):
     cache = ScanCache(str(tmp_path / "cache"))
     assert cache.size().entries == 1
     cache.clear()
-    assert os.listdir(tmp_path / "cache" / "v1") == []
+    assert os.listdir(tmp_path / "cache" / f"v{VERSION}") == []
 
 
 def test_an_unusable_folder_is_one_clear_error(tmp_path):

@@ -1,0 +1,233 @@
+"""`changed` from one call: the declarations a diff touches, read from the
+units that must be parsed for them, and against a base revision those it
+removes.
+
+Changed sources need their own units; a changed header one unit that reads
+it, or more where its changed lines are skipped in those parsed (every unit
+with `all_units`); other files none. Units are parsed in rounds, `jobs` at
+first and twice as many each round after, so that a header no unit includes
+costs few pools of workers.
+"""
+
+from __future__ import annotations
+
+import os
+from typing import Dict, List, NamedTuple, Optional, Sequence, Set, Tuple, Union
+
+from ..project.cache import ScanCache
+from ..project.database import Unit
+from ..project.listener import Listener
+from ..project.options import ScanOptions
+from ..project.results import TableResult
+from ..project.scan import scan
+from .base import old_texts
+from .diff import Diff, is_c_file, read_diff
+from .matching import (
+    Inactive,
+    Removed,
+    Touched,
+    diff_pattern,
+    removed_declarations,
+    touched_declarations,
+)
+from .paths import real_path
+from .plan import HeaderCoverage, header_candidates
+
+__all__ = ["Change", "Changes", "Entry", "find_changes", "printable", "read_change"]
+
+Entry = Union[Touched, Inactive, Removed]
+
+
+class Change(NamedTuple):
+    """A diff, the folder its paths are relative to, and with a base
+    revision, that revision and the C and C++ files it changes as they were
+    there."""
+
+    diff: Diff
+    root: str
+    base: Optional[str] = None
+    old: Dict[str, bytes] = {}
+
+
+class Changes(NamedTuple):
+    """What `find_changes` found: the entries in the diff's order of files,
+    then by line; the diff's paths some unit read, and those no unit read
+    that are no C or C++ file by their names; the units parsed (and again
+    at the base revision) of all; and how many failed."""
+
+    entries: List[Entry]
+    reached: Set[str]
+    not_c: List[str]
+    parsed: int
+    parsed_again: int
+    units: int
+    failed: int
+
+
+def read_change(text: str, root: str, base: Optional[str] = None) -> Change:
+    """The change a diff's text makes; DiffError for text that is no
+    unified diff, BaseError for a `base` revision it does not apply to."""
+    diff = read_diff(text)
+    return Change(diff, root, base, old_texts(diff, root, base) if base else {})
+
+
+def printable(text: str) -> str:
+    """`text` with the bytes of a path that are not UTF-8 shown as \\xNN."""
+    return text.encode("utf-8", "surrogateescape").decode("utf-8", "backslashreplace")
+
+
+class _Paths(NamedTuple):
+    """The diff's paths by what can read them, known before any parse."""
+
+    own: List[str]  # the source of a unit
+    included: List[str]  # another C or C++ file, which any unit may include
+    other: List[str]  # no C or C++ file by its name; a unit may still include it
+
+
+def _sort_paths(changed: Sequence[str], root: str, units: Sequence[Unit]) -> _Paths:
+    sources = {real_path(unit.file) for unit in units}
+    paths = _Paths([], [], [])
+    for path in changed:
+        real = real_path(os.path.join(root, path))
+        if real in sources:
+            paths.own.append(path)
+        elif not is_c_file(path):
+            paths.other.append(path)
+        elif os.path.isfile(real):  # none is read from under the wrong root
+            paths.included.append(path)
+    return paths
+
+
+class _Parsing:
+    """Parses the units asked for, keeping the results, which units were
+    parsed, and how many failed."""
+
+    def __init__(self, units: Sequence[Unit], options: ScanOptions, listener: Listener) -> None:
+        self.units = units
+        self.options = options
+        self.listener = listener
+        self._readers: Optional[Dict[str, Set[Tuple[str, Tuple[str, ...], str]]]] = None
+        self.results: List[TableResult] = []
+        self.failed = 0
+        self.parsed: Set[int] = set()  # the ids of the units parsed
+        self.count = 0  # units parsed, at the base revision too
+
+    def run(
+        self, units: Sequence[Unit], unsaved: Tuple[Tuple[bytes, bytes], ...] = ()
+    ) -> List[TableResult]:
+        results: List[TableResult] = []
+        if not units:
+            return results
+        self.parsed.update(map(id, units))
+        self.count += len(units)
+        self.listener.start(len(units))
+        for result in scan(units, self.options.replace(unsaved=unsaved)):
+            self.listener.result(result)
+            if isinstance(result, TableResult):
+                results.append(result)
+            else:
+                self.failed += 1
+        return results
+
+    def known_readers(self, header: str) -> List[Unit]:
+        """The units the cache's entries say read `header` (a real path):
+        a hint of where to look first; the parse tells for sure."""
+        if self.options.cache is None:
+            return []
+        if self._readers is None:
+            self._readers = {}
+            for identity, files in ScanCache(self.options.cache).files_read():
+                unit_key = (
+                    str(identity.get("file")),
+                    tuple(map(str, identity.get("arguments") or ())),
+                    str(identity.get("directory")),
+                )
+                for file in files:
+                    self._readers.setdefault(real_path(file), set()).add(unit_key)
+        readers = self._readers.get(header, set())
+        return [u for u in self.units if (u.file, u.arguments, u.directory) in readers]
+
+
+def _parse_new_side(
+    parsing: _Parsing, changed: Dict[str, Set[int]], paths: _Paths, root: str, all_units: bool
+) -> Set[str]:
+    # The headers that needed more units, whose lines depend on the unit.
+    units = parsing.units
+    if paths.included and all_units:
+        parsing.results += parsing.run(units)
+        return set(paths.included)
+    wanted = {real_path(os.path.join(root, path)) for path in paths.own}
+    parsing.results += parsing.run([unit for unit in units if real_path(unit.file) in wanted])
+    coverage = HeaderCoverage(changed, root, paths.included)
+    for result in parsing.results:
+        coverage.add(result)
+    batch = parsing.options.jobs or os.cpu_count() or 1
+    noted: Set[str] = set()
+    while coverage.pending():
+        header = coverage.pending()[0]
+        header_path = real_path(os.path.join(root, header))
+        candidates = header_candidates(header_path, units, parsing.known_readers(header_path))
+        units_left = [unit for unit in candidates if id(unit) not in parsing.parsed][:batch]
+        if not units_left:  # every unit was parsed
+            break
+        if header in coverage.reached and header not in noted:
+            noted.add(header)
+            lines = ", ".join(map(str, coverage.skipped_lines(header)))
+            parsing.listener.note(
+                f"{printable(header)}: changed lines {lines} are skipped by the preprocessor "
+                "in the units parsed so far; parsing more units, which may read them"
+            )
+        for result in parsing.run(units_left):
+            parsing.results.append(result)
+            coverage.add(result)
+        batch *= 2
+    return noted
+
+
+def _parse_old_side(parsing: _Parsing, change: Change, varying: Set[str]) -> List[TableResult]:
+    # For each file the diff removes lines from, the first parsed unit that
+    # read it, or all that did for the `varying` headers; parsed again with
+    # every changed file as it was.
+    root = change.root
+    wanted = {real_path(os.path.join(root, path)): path in varying for path in change.diff.removed}
+    units = []
+    for result in parsing.results:
+        read = {real_path(file) for file in result.files} & set(wanted)
+        if read:
+            units.append(result.unit)
+            wanted = {file: every for file, every in wanted.items() if every or file not in read}
+    unsaved = tuple(
+        (os.fsencode(os.path.abspath(os.path.join(root, path))), text)
+        for path, text in change.old.items()
+    )
+    return parsing.run(units, unsaved)
+
+
+def find_changes(
+    change: Change,
+    units: Sequence[Unit],
+    options: ScanOptions,
+    listener: Listener,
+    all_units: bool = False,
+) -> Changes:
+    """The declarations `change` touches among the files `units` reach,
+    parsing as few of them as the answer allows (every unit that may read a
+    changed header with `all_units`), in worker processes as `options` ask
+    (their pattern and encoding aside); `listener` hears of each unit and of
+    why more are parsed. With a base revision and no unit failed, the
+    declarations it removes are listed too."""
+    changed = change.diff.changed
+    paths = _sort_paths(list(changed), change.root, units)
+    options = options.replace(pattern=diff_pattern(changed), encoding=None)
+    parsing = _Parsing(units, options, listener)
+    varying = _parse_new_side(parsing, changed, paths, change.root, all_units)
+    results = parsing.results
+    new_side, reached = touched_declarations(changed, change.root, results)
+    entries: List[Entry] = list(new_side)
+    parsed = parsing.count
+    if change.base and not parsing.failed:
+        old = _parse_old_side(parsing, change, varying)
+        entries = removed_declarations(new_side, change.diff, change.root, results, old)
+    again = parsing.count - parsed
+    not_c = [path for path in paths.other if path not in reached]
+    return Changes(entries, reached, not_c, parsed, again, len(units), parsing.failed)
