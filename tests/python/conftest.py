@@ -11,6 +11,8 @@ from astsieve_cindex.project.builtin_headers import finds_builtin_headers, libcl
 # The helpers every test folder shares: oracles, probes, sanitizer checks.
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
 
+from project_files import project  # noqa: E402, F401  the generated project, a fixture
+
 
 @pytest.fixture(scope="session")
 def cindex():

@@ -1,0 +1,123 @@
+"""`scan` on a small generated project with a compilation database, against
+independent walks over clang.cindex; names that are not UTF-8."""
+
+import json
+import os
+import pickle
+from pathlib import Path
+
+from astsieve_cindex.table import FORMAT
+from astsieve_cindex.project.database import read_database
+from astsieve_cindex.project.scan import scan_unit
+from astsieve_cindex.formats.sections import SectionFilter
+from command_output import own_stderr
+from project_files import (
+    FLAGS,
+    HEADERS,
+    run_cli,
+    json_lines,
+    oracle_parse,
+    oracle_nodes,
+    scanned_nodes,
+    nodes_of,
+    by_unit,
+    line_of,
+    run_bytes,
+)
+
+
+def test_scan_matches_a_cindex_walk_unit_by_unit(cindex, project):
+    done = run_cli("scan", "-p", "build", "--pattern", HEADERS, "--jobs", "2", cwd=project)
+    assert (done.returncode, own_stderr(done.stderr)) == (0, "")  # no progress bar off a terminal
+    records = json_lines(done.stdout)
+    assert {record["format"] for record in records} == {FORMAT}
+    # Each unit's main file, and the header both reach alike once.
+    assert sorted((Path(r["file"]).name, r["main"]) for r in records) == [
+        ("area.cpp", True),
+        ("geo.h", False),
+        ("main.cpp", True),
+    ]
+    assert sorted(by_unit(records)) == ["area", "main"]
+    expected = {}
+    for name in ("area", "main"):
+        for key, nodes in oracle_nodes(oracle_parse(cindex, project, name), HEADERS).items():
+            assert expected.setdefault(key, nodes) == nodes
+    nodes = scanned_nodes(records)
+    assert nodes == expected
+    # The walks agree on something worth agreeing on.
+    area, header = os.path.realpath(project / "src/area.cpp"), os.path.realpath(
+        project / "include/geo.h"
+    )
+    height = nodes[(area, line_of(project / "src/area.cpp", "int height"))]
+    assert {owner[:2] for *_, owner in height} == {("FUNCTION_DECL", "geo::area")}
+    scale = nodes[(header, line_of(project / "include/geo.h", "value * SCALE"))]
+    assert ("MACRO_INSTANTIATION", ("FUNCTION_DECL", "geo::twice")) in {
+        (n[1], n[3][:2]) for n in scale
+    }
+
+
+def test_explicit_files_and_the_api_give_what_the_database_gives(cindex, project):
+    from_database = run_cli(
+        "scan", "-p", "build", "src/main.cpp", "--pattern", HEADERS, cwd=project
+    )
+    explicit = run_cli(
+        "scan", "src/main.cpp", "--pattern", HEADERS, "--", "-I", "include", *FLAGS, cwd=project
+    )
+    assert from_database.returncode == explicit.returncode == 0
+    assert scanned_nodes(json_lines(explicit.stdout)) == scanned_nodes(
+        json_lines(from_database.stdout)
+    )
+    # The per-unit function, in this process, pickled as for any engine.
+    unit = next(u for u in read_database(project / "build") if u.file.endswith("main.cpp"))
+    result = pickle.loads(pickle.dumps(scan_unit(unit, HEADERS, "jsonl")))
+    written = SectionFilter().new_sections(result.sections)
+    assert b"".join(section.data for section in written).decode() == from_database.stdout
+
+
+def test_names_that_are_not_utf8_fail_only_their_own_unit(tmp_path):
+    for name in ("ok1.c", "ok2.c"):
+        (tmp_path / name).write_text("int ok;\n")
+    with open(os.path.join(os.fsencode(tmp_path), b"b\xffd.c"), "wb") as source:
+        source.write(b"int bad;\n")
+    with open(os.path.join(os.fsencode(tmp_path), b"h\xffx.h"), "wb") as header:
+        header.write(b"int in_header;\n")
+    (tmp_path / "includes.c").write_bytes(b'#include "h\xffx.h"\nint after;\n')
+    # Named on the command line: every unit is written, that one under its
+    # name as JSON escapes it.
+    done = run_bytes(b"scan", b"ok1.c", b"b\xffd.c", b"ok2.c", cwd=tmp_path)
+    assert (done.returncode, own_stderr(done.stderr.decode())) == (0, "")
+    written = by_unit(json_lines(done.stdout.decode()))
+    assert sorted(written) == ["b\udcffd", "ok1", "ok2"]
+    spellings = {n["spelling"] for r in written["b\udcffd"] for n in nodes_of(r)}
+    assert spellings == {"bad"}
+    # An inclusion of such a file: its spelling and, once the pattern
+    # accepts it, its name as JSON escapes them.
+    for pattern in ([], [b"--pattern", b".*x\\.h"]):
+        done = run_bytes(b"scan", b"includes.c", *pattern, cwd=tmp_path)
+        assert (done.returncode, own_stderr(done.stderr.decode())) == (0, "")
+        records = json_lines(done.stdout.decode())
+        nodes = {(n["kind"], n["spelling"]) for r in records for n in nodes_of(r)}
+        assert ("INCLUSION_DIRECTIVE", "h\udcffx.h") in nodes and b'"h\\udcffx.h"' in done.stdout
+        headers = {os.path.basename(r["file"]) for r in records} - {"includes.c"}
+        assert headers == ({"h\udcffx.h"} if pattern else set())
+    # A database Python's json wrote, "\udcff" escapes in a file name and in
+    # an argument: the unit of the escaped file, and the one whose headers
+    # lie in such a folder, are parsed.
+    folder = os.path.join(os.fsencode(tmp_path), b"inc\xff")
+    os.mkdir(folder)
+    with open(os.path.join(folder, b"lib.h"), "wb") as header:
+        header.write(b"int from_lib;\n")
+    (tmp_path / "uses.c").write_text('#include "lib.h"\nint uses = 1;\n')
+    entries = [
+        {"directory": str(tmp_path), "file": name, "arguments": ["cc", *extra, "-c", name]}
+        for name, extra in [
+            ("ok1.c", []),
+            (os.fsdecode(b"b\xffd.c"), []),
+            ("uses.c", [os.fsdecode(b"-Iinc\xff")]),
+        ]
+    ]
+    (tmp_path / "compile_commands.json").write_text(json.dumps(entries))
+    assert "\\udcff" in (tmp_path / "compile_commands.json").read_text()
+    done = run_bytes(b"scan", b"-p", b".", cwd=tmp_path)
+    assert (done.returncode, own_stderr(done.stderr.decode())) == (0, "")
+    assert sorted(by_unit(json_lines(done.stdout.decode()))) == ["b\udcffd", "ok1", "uses"]

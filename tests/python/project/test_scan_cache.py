@@ -1,0 +1,72 @@
+"""`scan --cache`: a warm cache parses only the units whose files changed,
+and a damaged entry is rebuilt, never believed."""
+
+import json
+import re
+
+import pytest
+
+from astsieve_cindex.project.cache import VERSION as CACHE_VERSION
+from project_files import (
+    HEADERS,
+    run_cli,
+    json_lines,
+    edit,
+)
+
+
+def cache_entries(folder):
+    """{entry: its modification time} of a cache folder."""
+    return {path.name: path.stat().st_mtime_ns for path in (folder / f"v{CACHE_VERSION}").glob("*.entry")}
+
+
+def cached_scan(project, cache):
+    """The output of a scan with `cache`, and how many units came from it."""
+    options = ["--pattern", HEADERS, "--jobs", "1", "--verbose", "--cache", str(cache)]
+    done = run_cli("scan", "-p", "build", *options, cwd=project)
+    assert done.returncode == 0, done.stderr
+    (hits,) = re.findall(r"scan: note: (\d+) of 2 units from the cache\n", done.stderr)
+    return done.stdout, int(hits)
+
+
+def damage_entry(cache, unit, damage):
+    (path,) = [
+        path
+        for path in (cache / f"v{CACHE_VERSION}").glob("*.entry")
+        if json.loads(path.read_bytes().partition(b"\n")[0])["identity"]["file"] == str(unit)
+    ]
+    data = path.read_bytes()
+    if damage == "truncated":
+        path.write_bytes(data[:-10])
+    else:  # one bit of the sections' data flipped
+        at = data.index(b'"lines"')
+        path.write_bytes(data[:at] + bytes([data[at] ^ 1]) + data[at + 1 :])
+
+
+@pytest.mark.parametrize("damage", [None, "truncated", "flipped"])
+def test_a_warm_cache_parses_only_the_units_whose_files_changed(project, tmp_path, damage):
+    cache, area = tmp_path / "cache", project / "src" / "area.cpp"
+    cold, hits = cached_scan(project, cache)
+    uncached = run_cli("scan", "-p", "build", "--pattern", HEADERS, "--jobs", "1", cwd=project)
+    assert (cold, hits) == (uncached.stdout, 0) and len(json_lines(cold)) == 3
+    entries = cache_entries(cache)
+    assert len(entries) == 2
+    if damage is not None:  # never believed: parsed again, and the entry rebuilt
+        damage_entry(cache, area, damage)
+        assert cached_scan(project, cache) == (cold, 1)
+        assert len(cache_entries(cache)) == 2 and cache_entries(cache) != entries
+        entries = cache_entries(cache)
+    # Nothing parsed, nothing written.
+    assert cached_scan(project, cache) == (cold, 2) and cache_entries(cache) == entries
+    edit(area, "unused_helper", "spare_helper")
+    changed, hits = cached_scan(project, cache)
+    assert (changed, hits) == (cached_scan(project, tmp_path / "fresh")[0], 1) and changed != cold
+    renewed = cache_entries(cache)
+    assert [renewed[name] == entries[name] for name in sorted(entries)].count(False) == 1
+    edit(project / "include" / "geo.h", "int x;", "int x = 0;")  # read by both
+    changed, hits = cached_scan(project, cache)
+    assert (changed, hits) == (cached_scan(project, tmp_path / "again")[0], 0)
+    size = run_cli("cache", str(cache), cwd=project)
+    assert re.fullmatch(rf"{cache}: 2 entries, [1-9][0-9]+ bytes\n", size.stdout), size.stderr
+    cleared = run_cli("cache", str(cache), "--clear", cwd=project)
+    assert cleared.stdout.startswith("removed 2 entries, ") and not cache_entries(cache)
