@@ -3,7 +3,7 @@
 // lays them out (unchanged from LLVM 14 to 22), and a table of the eight
 // functions the engine calls. The table is bound at run time to the libclang
 // already loaded in the process, the one whose handles and cursors the
-// caller passes in.
+// caller passes in. A table is declared as table.h describes.
 #pragma once
 
 #include <atomic>
@@ -58,6 +58,19 @@ struct Functions {
 };
 
 }  // extern "C"
+
+// Calls `bind(symbol_name, slot)` for each function of `table`.
+template <typename Bind>
+void for_each_function(Functions& table, Bind&& bind) {
+  bind("clang_getTranslationUnitCursor", table.getTranslationUnitCursor);
+  bind("clang_visitChildren", table.visitChildren);
+  bind("clang_Cursor_isNull", table.Cursor_isNull);
+  bind("clang_getCursorLocation", table.getCursorLocation);
+  bind("clang_getInstantiationLocation", table.getInstantiationLocation);
+  bind("clang_getFileName", table.getFileName);
+  bind("clang_getCString", table.getCString);
+  bind("clang_disposeString", table.disposeString);
+}
 
 namespace detail {
 extern std::atomic<const Functions*> bound;

@@ -21,8 +21,8 @@ Functions find_loaded();
 // libclang loaded after binding is noticed.
 std::uint64_t loaded_objects_generation() noexcept;
 // The address of the function `symbol` in the libclang file that
-// find_loaded() has bound, for callers that need more of libclang than the
-// engine's table; nullptr when that file lacks it or none is bound yet.
+// find_loaded() has bound, for tables beyond the engine's (table.h);
+// nullptr when that file lacks it or none is bound yet.
 void* find_in_bound(const char* symbol) noexcept;
 // The real paths of the libclang files loaded in the process, sorted, each
 // once: the files that define libclang's functions themselves.
@@ -30,19 +30,6 @@ std::vector<std::string> loaded_libclang_files();
 // The real path of the loaded file whose code or data holds `address`; empty
 // when none does.
 std::string file_defining(const void* address);
-
-// Calls `bind(symbol_name, slot)` for each function of `table`.
-template <typename Bind>
-void for_each_function(Functions& table, Bind&& bind) {
-  bind("clang_getTranslationUnitCursor", table.getTranslationUnitCursor);
-  bind("clang_visitChildren", table.visitChildren);
-  bind("clang_Cursor_isNull", table.Cursor_isNull);
-  bind("clang_getCursorLocation", table.getCursorLocation);
-  bind("clang_getInstantiationLocation", table.getInstantiationLocation);
-  bind("clang_getFileName", table.getFileName);
-  bind("clang_getCString", table.getCString);
-  bind("clang_disposeString", table.disposeString);
-}
 
 inline std::runtime_error none_loaded_error() {
   return std::runtime_error(

@@ -12,11 +12,11 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "lookup.h"
+#include "table.h"
 
 namespace astsieve::libclang {
 namespace {
@@ -137,14 +137,8 @@ Functions find_loaded() {
     throw two_files_error(found[0].file, found[1].file);
   }
   Libclang& libclang = found.front();
-  Functions table{};
-  for_each_function(table, [&libclang](const char* name, auto& slot) {
-    void* symbol = dlsym(libclang.handle.get(), name);
-    if (symbol == nullptr) {
-      throw missing_function_error(libclang.file, name);
-    }
-    slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(symbol);
-  });
+  const Functions table = bind_table<Functions>(
+      libclang.file, [&libclang](const char* name) { return dlsym(libclang.handle.get(), name); });
   // Handles and cursors point into this file for as long as the process
   // holds them: it stays loaded.
   void* kept = libclang.handle.release();

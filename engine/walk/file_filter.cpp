@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+#include "libclang/owned_string.h"
+
 namespace astsieve {
 namespace {
 
@@ -10,12 +12,8 @@ namespace {
 // as soon as the copy exists (or has failed). A name without text counts as
 // no name.
 bool copy_file_name(const libclang::Functions& api, libclang::File file, std::string& path) {
-  struct Disposer {
-    const libclang::Functions& api;
-    libclang::String string;
-    ~Disposer() { api.disposeString(string); }
-  } name{api, api.getFileName(file)};
-  const char* text = api.getCString(name.string);
+  const libclang::OwnedString name(api, api.getFileName(file));
+  const char* text = name.c_str();
   if (text == nullptr) {
     return false;
   }

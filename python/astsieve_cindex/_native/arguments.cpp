@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "bindings.h"
 #include "libclang/api.h"
 
 namespace astsieve_cindex {
@@ -12,23 +13,11 @@ namespace {
   throw PythonError{};
 }
 
-PyObject* checked(PyObject* object) {
-  if (object == nullptr) {
-    throw PythonError{};
-  }
-  return object;
-}
-
 std::string bytes_text(PyObject* bytes) {
   return std::string(PyBytes_AS_STRING(bytes), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)));
 }
 
 }  // namespace
-
-Bindings& bindings() {
-  static Bindings bound;
-  return bound;
-}
 
 Root root_argument(PyObject* node) {
   const Bindings& bound = bindings();
@@ -119,14 +108,6 @@ std::uint64_t handle_argument(PyObject* handle) {
     throw PythonError{};
   }
   return value;
-}
-
-void check_libclang() {
-  Bindings& bound = bindings();
-  if (!bound.libclang_checked) {
-    Ref done(checked(PyObject_CallObject(bound.check_libclang, nullptr)));
-    bound.libclang_checked = true;
-  }
 }
 
 }  // namespace astsieve_cindex

@@ -14,12 +14,11 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <new>
-#include <stdexcept>
 #include <string>
 #include <type_traits>
 
 #include "arguments.h"
+#include "bindings.h"
 #include "cursor_list.h"
 #include "libclang/lookup.h"
 #include "packing.h"
@@ -28,29 +27,6 @@
 
 namespace astsieve_cindex {
 namespace {
-
-// Translates the exception being handled into a Python error, as the
-// astsieve extension's binding does.
-void set_python_error() {
-  try {
-    throw;
-  } catch (const PythonError&) {
-  } catch (const std::bad_alloc& error) {
-    PyErr_SetString(PyExc_MemoryError, error.what());
-  } catch (const std::out_of_range& error) {
-    PyErr_SetString(PyExc_IndexError, error.what());
-  } catch (const std::overflow_error& error) {
-    PyErr_SetString(PyExc_OverflowError, error.what());
-  } catch (const std::range_error& error) {
-    PyErr_SetString(PyExc_ValueError, error.what());
-  } catch (const std::logic_error& error) {  // domain, argument and length errors
-    PyErr_SetString(PyExc_ValueError, error.what());
-  } catch (const std::exception& error) {
-    PyErr_SetString(PyExc_RuntimeError, error.what());
-  } catch (...) {
-    PyErr_SetString(PyExc_RuntimeError, "unknown C++ exception");
-  }
-}
 
 // Pauses Python's cyclic collector for its lifetime: a result's objects
 // cannot form cycles, yet the collector would run over them again and again
@@ -84,7 +60,7 @@ PyObject* run(const char* name, PyObject* const* args, Py_ssize_t nargs, Py_ssiz
     return nullptr;
   }
   CollectorPaused paused;
-  try {
+  return translating_exceptions([&]() -> PyObject* {
     Ref unit;
     const auto query = parse(args, unit);
     check_libclang();
@@ -94,10 +70,7 @@ PyObject* run(const char* name, PyObject* const* args, Py_ssize_t nargs, Py_ssiz
     } else {
       return pack(result, unit.get());
     }
-  } catch (...) {
-    set_python_error();
-    return nullptr;
-  }
+  });
 }
 
 PyObject* unit_lines(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
@@ -161,35 +134,13 @@ PyObject* libclang_file(PyObject*, PyObject* address) {
   if (pointer == nullptr && PyErr_Occurred()) {
     return nullptr;
   }
-  try {
+  return translating_exceptions([pointer]() -> PyObject* {
     const std::string file = astsieve::libclang::sole_libclang_file_holding(pointer);
     if (file.empty()) {
       Py_RETURN_NONE;
     }
     return PyUnicode_DecodeFSDefaultAndSize(file.data(), static_cast<Py_ssize_t>(file.size()));
-  } catch (...) {
-    set_python_error();
-    return nullptr;
-  }
-}
-
-PyObject* bind(PyObject*, PyObject* args) {
-  PyObject* cursor_type = nullptr;
-  PyObject* unit_type = nullptr;
-  PyObject* check = nullptr;
-  if (!PyArg_ParseTuple(args, "O!O!O:bind", &PyType_Type, &cursor_type, &PyType_Type, &unit_type,
-                        &check)) {
-    return nullptr;
-  }
-  Bindings& bound = bindings();
-  for (PyObject** slot : {&bound.cursor_type, &bound.unit_type, &bound.check_libclang}) {
-    Py_XDECREF(*slot);
-  }
-  Py_INCREF(cursor_type);
-  Py_INCREF(unit_type);
-  Py_INCREF(check);
-  bound = Bindings{cursor_type, unit_type, check, false};
-  Py_RETURN_NONE;
+  });
 }
 
 template <PyObject* (*function)(PyObject*, PyObject* const*, Py_ssize_t)>

@@ -3,9 +3,10 @@
 #include <cstring>
 #include <string>
 
-#include "arguments.h"
+#include "bindings.h"
 #include "cursor_list.h"
 #include "libclang/api.h"
+#include "ref.h"
 
 namespace astsieve_cindex {
 namespace {

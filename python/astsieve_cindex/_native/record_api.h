@@ -1,10 +1,10 @@
 // The libclang functions that the records need beyond the engine's table,
-// declared as the engine declares its own (libclang/api.h) and bound from
-// the libclang file that the engine's lookup bound, so that cursors of the
-// one are cursors of the other.
+// declared as every table is (libclang/table.h) and bound from the libclang
+// file that the engine's lookup bound, so that cursors of the one are
+// cursors of the other.
 #pragma once
 
-#include "libclang/api.h"
+#include "libclang/table.h"
 
 namespace astsieve_cindex::record_api {
 
@@ -54,9 +54,26 @@ struct Functions {
 
 }  // extern "C"
 
+template <typename Bind>
+void for_each_function(Functions& table, Bind&& bind) {
+  bind("clang_getCursorSpelling", table.getCursorSpelling);
+  bind("clang_getCursorExtent", table.getCursorExtent);
+  bind("clang_getRangeStart", table.getRangeStart);
+  bind("clang_getRangeEnd", table.getRangeEnd);
+  bind("clang_isDeclaration", table.isDeclaration);
+  bind("clang_isTranslationUnit", table.isTranslationUnit);
+  bind("clang_getCursorSemanticParent", table.getCursorSemanticParent);
+  bind("clang_equalCursors", table.equalCursors);
+  bind("clang_Cursor_isAnonymous", table.Cursor_isAnonymous);
+  bind("clang_getCursorType", table.getCursorType);
+  bind("clang_getTypeSpelling", table.getTypeSpelling);
+  bind("clang_getAllSkippedRanges", table.getAllSkippedRanges);
+  bind("clang_disposeSourceRangeList", table.disposeSourceRangeList);
+}
+
 // The bound table; binds the engine's table first, then this one, on first
 // use. Throws std::runtime_error as the engine's binding does, or when the
 // libclang file lacks one of these functions.
-const Functions& functions();
+inline const Functions& functions() { return astsieve::libclang::bound_table<Functions>(); }
 
 }  // namespace astsieve_cindex::record_api

@@ -10,11 +10,6 @@
 
 namespace astsieve_cindex {
 
-// bind_records(kind_names, node_type, declaration_type): the bindings' kind
-// names by id, and table.py's TableNode and TableDeclaration. nullptr with
-// a Python error set on failure.
-PyObject* bind_records(PyObject* module, PyObject* args);
-
 // (files, declarations, nodes, skipped) of the unit `handle` of `unit`:
 // files as libclang names them, in record order; every top-level declaration
 // of an accepted file as TableDeclaration, those nodes lie in first in order
