@@ -214,7 +214,7 @@ def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, proje
         # git writes "src/\303\251.cpp".
         ({"src/\u00e9.cpp": "int accent() {\n  return 2;\n}\n"}, ".", [], 0,
          ["src/\u00e9.cpp:1-3: FUNCTION_DECL accent (changed lines 2)"], None),
-        ({"src/broken.cpp": "int broken( {\nint more;\n"}, ".", [], 1, [],
+        ({"src/broken.cpp": "int broken( {\nint more;\n"}, ".", ["--strict"], 1, [],
          r"failed: cannot parse \S+/src/broken\.cpp: .+\n"
          rf"{PROG} changed: note: libclang reported 0 warnings and \d+ errors? "
          r"\(--verbose shows them\)"),
