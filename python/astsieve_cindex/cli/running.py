@@ -7,7 +7,7 @@ ignored."""
 from __future__ import annotations
 
 import sys
-from typing import Dict, FrozenSet, NoReturn, Optional, Union
+from typing import FrozenSet, NoReturn, Optional, Set, Union
 
 from tqdm import tqdm
 
@@ -57,7 +57,7 @@ class Progress:
         self.answered = answered
         self.units = self.failed = self.warnings = self.errors = self.cached = 0
         self.with_errors = 0  # units indexed in spite of errors
-        self.ignored: Dict[str, None] = {}  # arguments clang ignored, in order
+        self.ignored: Set[str] = set()  # arguments clang ignored
         self._explained = False
         self._bar: "Optional[tqdm[NoReturn]]" = None
 
@@ -72,7 +72,7 @@ class Progress:
         self.errors += count(result.diagnostics, "error")
         for line in result.diagnostics:
             if line.severity == IGNORED:
-                self.ignored.setdefault(line.text)
+                self.ignored.add(line.text)
             elif self.verbose:
                 tqdm.write(line.text, file=sys.stderr)
         errors = [line.text for line in result.diagnostics if line.severity == "error"]
@@ -115,7 +115,7 @@ class Progress:
         """The notes that name the arguments clang ignored, and count
         libclang's warnings and errors and the units indexed with errors."""
         if self.ignored:
-            self.note("ignored arguments clang does not take: " + " ".join(self.ignored))
+            self.note("ignored arguments clang does not take: " + " ".join(sorted(self.ignored)))
         if self.warnings or self.errors:
             shown = "" if self.verbose else " (--verbose shows them)"
             said = f"{plural(self.warnings, 'warning')} and {plural(self.errors, 'error')}"
