@@ -195,10 +195,16 @@ def touched_declarations(
     for result in results if held else ():
         table = result.table
         files = [paths.of(file) for file in table.files]
+        # In a unit's own skipped range, a node is a directive's condition
+        # (`#if VERSION > 2`, `#elif`): the block it opens is skipped. On the
+        # range's last line it opens code that is not (`#elif` taken).
+        own = [(files[r.file], r.first_line, r.last_line) for r in table.skipped]
         for node in table.nodes:
-            path = files[node.file]
-            if path is not None and (path, node.line) in held:
-                active.add((path, node.line))
+            path, line = files[node.file], node.line
+            if path is not None and (path, line) in held and not any(
+                path == where and first <= line < last for where, first, last in own
+            ):
+                active.add((path, line))
     order = {path: index for index, path in enumerate(changed)}
     entries: List[Tuple[Tuple[Any, ...], Union[Touched, Inactive]]] = []
     for declaration in declarations:

@@ -36,7 +36,8 @@ def add_parser(commands: Commands) -> None:
         COMMAND,
         "the declarations a unified diff touches, in a project's files",
         "-p BUILD [DIFF] [--root DIR] [--base REV] [--all-units] [--json] [--jobs N] "
-        "[--timeout SECONDS] [--resource-dir DIR] [--verbose] [--cache DIR]",
+        "[--timeout SECONDS] [--resource-dir DIR] [--strict] [--query-driver GLOBS] [--verbose] "
+        "[--cache DIR]",
         "Read a unified diff (DIFF, or stdin) and list the top-level declarations its changed "
         "lines touch, in every file the compilation database reaches, as a unit or as a "
         "header: kind, name, file and line range; and changed lines in code the preprocessor "
@@ -151,7 +152,8 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
         return _nothing(arguments, "no C or C++ file changed")
     options = scan_options(arguments)
     project = project_units(COMMAND, arguments, [], compiler_arguments)
-    with Progress(COMMAND, project.headers_missing, arguments.verbose) as progress:
+    progress = Progress(COMMAND, project.headers_missing, arguments.verbose, project.answered)
+    with progress:
         found = find_changes(change, project.units, options, progress, arguments.all_units)
     progress.summarize()
     if arguments.verbose:

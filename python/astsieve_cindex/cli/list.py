@@ -13,11 +13,13 @@ from pathlib import Path
 from typing import Optional, Sequence
 
 from .errors import LIST, PROG, CommandError, report, write_output
-from .options import Commands, add_resource_dir_option, check_pattern, command_parser
-from .project import cindex_and_headers
+from .options import Commands, add_parse_options, check_pattern, command_parser
+from .project import cindex_and_headers, command_line_compiler, queried
+from .running import query_driver_hint
 from ..listing import listing, render_json, render_text
 from ..names import undecodable_name
-from ..project.parsing import ParseError, parse_file
+from ..project.database import explicit_units
+from ..project.parsing import ParseError, indexed_text, parse_file, unit_errors
 from ..patterns import ecmascript_escape
 from ..queries import get_path_to_lineno_to_nodes
 
@@ -32,11 +34,12 @@ def add_parser(commands: Commands) -> None:
         commands,
         LIST,
         "the nodes of one C or C++ file by file and line (the default command)",
-        "[FILE] [--pattern RE] [--json] [--resource-dir DIR]",
+        "[FILE] [--pattern RE] [--json] [--resource-dir DIR] [--strict] [--query-driver GLOBS]",
         "Parse FILE with libclang and list the nodes in accepted files by file "
         "and line: the main file, and every file whose whole path matches RE. Without FILE, "
         "list the example that comes with astsieve_cindex, header included.",
-        "Arguments after -- go to the compiler, e.g. -- -I include -DNDEBUG -x c++. "
+        "Arguments after -- go to the compiler, e.g. -- -I include -DNDEBUG -x c++; they may "
+        "begin with the compiler, as a build runs it (arm-none-eabi-gcc -mthumb ...). "
         f"For whole projects see {PROG} scan -h and {PROG} changed -h.",
     )
     parser.add_argument("file", nargs="?", metavar="FILE", help="the C or C++ file to parse")
@@ -48,7 +51,7 @@ def add_parser(commands: Commands) -> None:
     parser.add_argument(
         "--json", action="store_true", help="print {path: {line: [{kind, spelling}]}} as JSON"
     )
-    add_resource_dir_option(parser)
+    add_parse_options(parser)
 
 
 def _check_file(path: str) -> None:
@@ -64,8 +67,12 @@ def listing_text(
     as_json: bool,
     compiler_arguments: Sequence[str],
     resource_dir: Optional[str] = None,
+    strict: bool = False,
+    query_driver: Optional[str] = None,
 ) -> str:
-    """The whole output for one command line, or CommandError."""
+    """The whole output for one command line, or CommandError. A file
+    libclang reports errors for is listed as it parsed it, with one line on
+    stderr; with `strict` it fails. `query_driver` as --query-driver."""
     if file is None:
         file = str(EXAMPLE_FILE)
         if pattern is None:
@@ -73,13 +80,22 @@ def listing_text(
     pattern = pattern or ""
     _check_file(file)
     check_pattern(pattern)
+    compiler, compiler_arguments = command_line_compiler(compiler_arguments)
     cindex, headers = cindex_and_headers(compiler_arguments, resource_dir)
     if headers.note:
         report(LIST, "note", headers.note)
+    given = explicit_units([file], headers.arguments, compiler)
+    units, answered = queried(LIST, query_driver, False, given)
+    hint = query_driver_hint(units[0], answered)
     try:
-        unit = parse_file(cindex, file, headers.arguments, headers.missing)
+        unit = parse_file(cindex, file, units[0].arguments, headers.missing, keep_errors=not strict)
     except ParseError as error:
-        raise CommandError(str(error)) from None
+        raise CommandError(str(error) + hint) from None
+    errors = unit_errors(unit)
+    if errors:
+        report(LIST, "warning", indexed_text(file, errors) + hint)
+        if headers.missing and any("file not found" in error for error in errors):
+            report(LIST, "note", headers.missing)
     try:
         result = get_path_to_lineno_to_nodes(unit, pattern)
     except UnicodeDecodeError as error:
@@ -97,6 +113,8 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
         arguments.json,
         compiler_arguments,
         arguments.resource_dir,
+        arguments.strict,
+        arguments.query_driver,
     )
     write_output(output)
     return 0

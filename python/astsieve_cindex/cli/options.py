@@ -1,5 +1,5 @@
 """The options the commands share (-p, --jobs, --timeout, --resource-dir,
---cache, --verbose) and the check of --pattern."""
+--strict, --query-driver, --cache, --verbose) and the check of --pattern."""
 
 from __future__ import annotations
 
@@ -12,7 +12,7 @@ from ..patterns import pattern_error
 
 __all__ = [
     "Commands",
-    "add_resource_dir_option",
+    "add_parse_options",
     "check_pattern",
     "command_parser",
     "project_parser",
@@ -54,12 +54,25 @@ def _seconds(text: str) -> float:
     return value
 
 
-def add_resource_dir_option(parser: argparse.ArgumentParser) -> None:
+def add_parse_options(parser: argparse.ArgumentParser) -> None:
+    """How files are parsed: --resource-dir, --strict, --query-driver."""
     parser.add_argument(
         "--resource-dir",
         metavar="DIR",
         help="clang resource directory with the builtin headers (DIR/include/stddef.h); "
         "by default libclang's own, else a matching one found on this machine",
+    )
+    parser.add_argument(
+        "--strict",
+        action="store_true",
+        help="fail a unit libclang reports errors for (by default it is indexed as libclang "
+        "parsed it and its errors are counted)",
+    )
+    parser.add_argument(
+        "--query-driver",
+        metavar="GLOBS",
+        help="comma-separated globs of compiler paths (** crosses folders) that may be run "
+        "to learn their target and system include directories, e.g. '/usr/bin/arm-*-gcc'",
     )
 
 
@@ -81,7 +94,7 @@ def project_parser(
         metavar="BUILD",
         help="the build folder holding compile_commands.json, or that file",
     )
-    add_resource_dir_option(parser)
+    add_parse_options(parser)
     parser.add_argument(
         "--jobs",
         "-j",

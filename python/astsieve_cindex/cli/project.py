@@ -4,8 +4,9 @@ headers, the project's units, and the scan to run on them."""
 from __future__ import annotations
 
 import argparse
+import os
 from types import ModuleType
-from typing import Any, List, NamedTuple, Optional, Sequence, Tuple
+from typing import Any, FrozenSet, List, NamedTuple, Optional, Sequence, Tuple
 
 from clang.cindex import LibclangError
 
@@ -13,10 +14,26 @@ from .errors import CommandError, report
 from ..loading import LibclangMismatchError, load_cindex
 from ..project.builtin_headers import BuiltinHeaders, builtin_headers
 from ..project.cache import CacheError, ScanCache
-from ..project.database import DatabaseError, Unit, explicit_units, read_database, select_units
+from ..project.compilers import compiler_path
+from ..project.database import (
+    DatabaseError,
+    Unit,
+    explicit_units,
+    read_database,
+    select_units,
+    with_implied_target,
+)
 from ..project.options import ScanOptions
+from ..project.query_driver import DriverQueries
 
-__all__ = ["Project", "cindex_and_headers", "project_units", "scan_options"]
+__all__ = [
+    "Project",
+    "cindex_and_headers",
+    "command_line_compiler",
+    "project_units",
+    "queried",
+    "scan_options",
+]
 
 
 def _cache_folder(arguments: argparse.Namespace) -> Optional[str]:
@@ -32,11 +49,12 @@ def _cache_folder(arguments: argparse.Namespace) -> Optional[str]:
 
 def scan_options(arguments: argparse.Namespace, **settings: Any) -> ScanOptions:
     """The scan a project command's options ask for (--cache, --jobs,
-    --timeout), with `settings` (pattern=..., encoding=...)."""
+    --timeout, --strict), with `settings` (pattern=..., encoding=...)."""
     return ScanOptions(
         cache=_cache_folder(arguments),
         jobs=arguments.jobs,
         timeout=arguments.timeout,
+        strict=arguments.strict,
         **settings,
     )
 
@@ -58,11 +76,45 @@ def cindex_and_headers(
 
 
 class Project(NamedTuple):
-    """The units to scan, and why a header may not be found (clang's builtin
-    headers are missing), if they are."""
+    """The units to scan, why a header may not be found (clang's builtin
+    headers are missing), if they are, and the compilers that told their
+    target and headers (--query-driver)."""
 
     units: List[Unit]
     headers_missing: Optional[str]
+    answered: FrozenSet[str] = frozenset()
+
+
+def command_line_compiler(compiler_arguments: Sequence[str]) -> Tuple[str, List[str]]:
+    """The compiler that the arguments after -- begin with, as a database's
+    command does (a program found from here), and the arguments after it
+    with the target its name implies; "" and all of them when they begin
+    otherwise."""
+    words = list(compiler_arguments)
+    if words and not words[0].startswith("-") and compiler_path(words[0], os.getcwd()):
+        return words[0], list(with_implied_target(words[1:], words[0]))
+    return "", words
+
+
+def queried(
+    command: str, query_driver: Optional[str], verbose: bool, units: List[Unit]
+) -> Tuple[List[Unit], FrozenSet[str]]:
+    """`units` with the answers of their compilers that `query_driver`
+    (--query-driver GLOBS) allows, and those compilers; the units as they
+    are without it. With `verbose`, a note counts the compiler runs."""
+    if not query_driver:
+        return units, frozenset()
+    queries = DriverQueries(query_driver, lambda text: report(command, "note", text))
+    units = queries.units(units)
+    if verbose and queries.answers:
+        runs = len(queries.answers)
+        report(
+            command,
+            "note",
+            f"--query-driver: ran compilers {runs} time{'s' * (runs != 1)} for "
+            f"{len(units)} units, once per compiler and set of target flags",
+        )
+    return units, frozenset(queries.asked)
 
 
 def project_units(
@@ -74,6 +126,9 @@ def project_units(
     """The units a command line names: the database's (all, or those of
     `files`) with the compiler arguments added, or `files` alone; with
     clang's builtin headers when the loaded libclang lacks its own."""
+    compiler = ""
+    if arguments.build is None:
+        compiler, compiler_arguments = command_line_compiler(compiler_arguments)
     headers = cindex_and_headers(compiler_arguments, arguments.resource_dir)[1]
     if headers.note:
         report(command, "note", headers.note)
@@ -81,9 +136,19 @@ def project_units(
     if arguments.build is None:
         if not files:
             raise CommandError("give a build folder with -p BUILD, or files to parse")
-        return Project(explicit_units(files, extra), headers.missing)
+        units = explicit_units(files, extra, compiler)
+    else:
+        units = _database_units(command, arguments.build, files, extra)
+    asked = arguments.query_driver
+    units, answered = queried(command, asked, arguments.verbose, units)
+    return Project(units, headers.missing, answered)
+
+
+def _database_units(
+    command: str, build: str, files: Sequence[str], extra: Sequence[str]
+) -> List[Unit]:
     try:
-        database = read_database(arguments.build)
+        database = read_database(build)
     except DatabaseError as error:
         raise CommandError(str(error)) from None
     units, missing = select_units(database, files, extra)
@@ -94,4 +159,4 @@ def project_units(
             f"{file} is not in the compilation database: "
             "parsed with the arguments after -- alone, in the current directory",
         )
-    return Project(units, headers.missing)
+    return units

@@ -24,8 +24,9 @@ def add_parser(commands: Commands) -> None:
         commands,
         COMMAND,
         "every node of a project's units as JSON Lines or Parquet",
-        "[-p BUILD] [--pattern RE] [--jobs N] [--timeout SECONDS] [--resource-dir DIR] [--verbose] "
-        "[--cache DIR] [--format parquet --output DIR] [FILE ...]",
+        "[-p BUILD] [--pattern RE] [--jobs N] [--timeout SECONDS] [--resource-dir DIR] [--strict] "
+        "[--query-driver GLOBS] [--verbose] [--cache DIR] [--format parquet --output DIR] "
+        "[FILE ...]",
         "Parse the units of a compilation database (all, or those of the FILEs), or the FILEs "
         "alone, in worker processes, and write every node of accepted files as each unit "
         "finishes: as JSON Lines, one record per accepted file of a unit with its declarations "
@@ -33,8 +34,9 @@ def add_parser(commands: Commands) -> None:
         "main file or its whole path matches RE; a header that an earlier unit gave with the "
         "same contents and nodes is left out.",
         "A FILE that the database does not list is parsed with the arguments after -- alone, "
-        "in the current directory. Exit status 1 when a unit failed (each is reported in one "
-        "line on stderr).",
+        "in the current directory (a compiler first after -- is taken as the database's). A unit "
+        "libclang reports errors for is indexed as it parsed it, with one line on stderr; exit "
+        "status 1 when a unit failed, or with --strict had errors (each in one line on stderr).",
     )
     parser.add_argument("files", nargs="*", metavar="FILE", help="source files to parse")
     parser.add_argument(
@@ -61,7 +63,8 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
         output = output_format.open_output(arguments.output, write_output)
     except FormatError as error:
         raise CommandError(str(error)) from None
-    with Progress(COMMAND, project.headers_missing, arguments.verbose) as progress:
+    progress = Progress(COMMAND, project.headers_missing, arguments.verbose, project.answered)
+    with progress:
         write_scan(project.units, options, output, progress)
     progress.summarize()
     if options.cache is not None and arguments.verbose:

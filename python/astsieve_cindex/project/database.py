@@ -2,8 +2,11 @@
 compiler arguments.
 
 A unit is a source file, the arguments libclang parses it with and the
-directory they are relative to. The database's commands lose what only the
-compiler needs: the compiler itself, the source file, `-c` and `-o OUTPUT`.
+directory they are relative to, and the compiler of its command. The
+database's commands lose what only the compiler needs: the compiler word,
+the source file, `-c` and `-o OUTPUT`; and -Werror, so that a warning only
+clang gives stays a warning. The target the compiler's name implies is
+added.
 """
 
 from __future__ import annotations
@@ -15,6 +18,7 @@ from typing import Any, Dict, Iterable, List, NamedTuple, Sequence, Tuple, Union
 
 from ..loading import load_cindex
 from ..names import name_text
+from .compilers import implied_target, target_given
 
 __all__ = [
     "DATABASE_FILE",
@@ -23,6 +27,7 @@ __all__ = [
     "explicit_units",
     "read_database",
     "select_units",
+    "with_implied_target",
 ]
 
 DATABASE_FILE = "compile_commands.json"
@@ -34,11 +39,14 @@ class DatabaseError(Exception):
 
 class Unit(NamedTuple):
     """One file to parse: an absolute path, libclang's arguments (without the
-    compiler and the file) and the working directory they are relative to."""
+    compiler and the file) and the working directory they are relative to;
+    and the compiler the database's command names, as it names it ("" for a
+    file named on the command line)."""
 
     file: str
     arguments: Tuple[str, ...]
     directory: str
+    compiler: str = ""
 
     def parse_arguments(self) -> List[str]:
         """The arguments with the working directory made known to libclang."""
@@ -51,13 +59,24 @@ def _compiler_arguments(arguments: Sequence[str], directory: str, file: str) -> 
     for word in words:
         if word == "-o":
             next(words, None)
-        elif word == "-c" or (word.startswith("-o") and len(word) > 2):
+        elif word in ("-c", "-Werror") or word.startswith("-Werror="):
+            continue
+        elif word.startswith("-o") and len(word) > 2:
             continue
         elif not word.startswith("-") and os.path.normpath(os.path.join(directory, word)) == file:
             continue  # the source file, however the command spells it
         else:
             kept.append(word)
     return tuple(kept)
+
+
+def with_implied_target(arguments: Sequence[str], compiler: str) -> Tuple[str, ...]:
+    """`arguments` with the target the name of `compiler` implies first,
+    unless they choose one."""
+    target = implied_target(compiler)
+    if target is None or target_given(arguments):
+        return tuple(arguments)
+    return (f"--target={target}", *arguments)
 
 
 def _database_folder(path: str) -> str:
@@ -122,8 +141,10 @@ def read_database(path: Union[str, "os.PathLike[str]"]) -> List[Unit]:
     for command in commands or []:
         directory = os.path.abspath(name_text(lambda: command.directory))
         file = os.path.normpath(os.path.join(directory, name_text(lambda: command.filename)))
-        arguments = _compiler_arguments(_command_words(cindex, command), directory, file)
-        units.append(Unit(file, arguments, directory))
+        words = _command_words(cindex, command)
+        arguments = _compiler_arguments(words, directory, file)
+        compiler = words[0] if words else ""
+        units.append(Unit(file, with_implied_target(arguments, compiler), directory, compiler))
     return units
 
 
@@ -144,11 +165,15 @@ def _command_words(cindex: ModuleType, command: Any) -> List[str]:
     return [name_text(lambda: word(index)) for index in range(count)]
 
 
-def explicit_units(files: Iterable[str], arguments: Sequence[str]) -> List[Unit]:
+def explicit_units(
+    files: Iterable[str], arguments: Sequence[str], compiler: str = ""
+) -> List[Unit]:
     """Units for files named on the command line: the same arguments for
-    each, relative to the current directory."""
+    each, relative to the current directory, and the target the name of
+    `compiler`, if given, implies."""
     directory = os.getcwd()
-    return [Unit(os.path.abspath(file), tuple(arguments), directory) for file in files]
+    arguments = with_implied_target(arguments, compiler)
+    return [Unit(os.path.abspath(file), arguments, directory, compiler) for file in files]
 
 
 def select_units(

@@ -24,15 +24,28 @@ from typing import Iterator, List, NamedTuple, Optional, Sequence, Tuple
 
 from clang.cindex import Diagnostic, TranslationUnit
 
-from .parsing import ParseError, diagnostic_text, parse_file
+from .parsing import ParseError, diagnostic_text, ignored_argument, parse_file
 
-__all__ = ["CollectedParseError", "DiagnosticLine", "count", "parse_collecting", "stderr_into"]
+__all__ = [
+    "IGNORED",
+    "CollectedParseError",
+    "DiagnosticLine",
+    "count",
+    "parse_collecting",
+    "stderr_into",
+]
 
 _ERROR = re.compile(r"\b(?:fatal )?error: ")
 
 
+# The severity of an argument clang ignores (it does not know it, or not for
+# the target): the line is the argument itself.
+IGNORED = "ignored"
+
+
 class DiagnosticLine(NamedTuple):
-    """One diagnostic: "warning" or "error", and its whole line."""
+    """One diagnostic: "warning" or "error", and its whole line; or IGNORED
+    and an argument clang ignored."""
 
     severity: str
     text: str
@@ -71,6 +84,10 @@ def _unit_lines(unit: Optional[TranslationUnit], path: str) -> List[DiagnosticLi
     for diagnostic in unit.diagnostics if unit is not None else ():
         if diagnostic.severity < Diagnostic.Warning:
             continue
+        argument = ignored_argument(diagnostic)
+        if argument is not None:
+            found.append(DiagnosticLine(IGNORED, argument))
+            continue
         text = diagnostic_text(diagnostic)
         if diagnostic.location.file is None:  # the command line's: say whose
             text = f"{path}: {text}"
@@ -106,13 +123,14 @@ def parse_collecting(
     arguments: Sequence[str],
     unsaved: Sequence[Tuple[bytes, bytes]] = (),
 ) -> Tuple[TranslationUnit, Tuple[DiagnosticLine, ...]]:
-    """parse_file() with nothing printed: the unit and its diagnostics of
-    warning and error severity; CollectedParseError, which carries them,
-    where parse_file() raises ParseError."""
+    """parse_file() with nothing printed, kept on past errors: the unit and
+    its diagnostics of warning and error severity and the arguments clang
+    ignored; CollectedParseError, which carries them, where libclang made
+    no unit."""
     printed: List[str] = []
     try:
         with stderr_into(printed):
-            unit = parse_file(cindex, path, arguments, unsaved=unsaved)
+            unit = parse_file(cindex, path, arguments, unsaved=unsaved, keep_errors=True)
     except ParseError as error:
         raise CollectedParseError(str(error), _collected(error.unit, path, printed)) from None
     return unit, _collected(unit, path, printed)

@@ -23,6 +23,8 @@ class ScanOptions:
     are unchanged (project/cache.py).
     `jobs`: worker processes (by default one per core); `timeout`: seconds
     after which a unit's worker is killed (by default none).
+    `strict`: a unit libclang reports errors for fails (a UnitFailure)
+    instead of giving its result with the errors in its diagnostics.
     """
 
     pattern: str = ""
@@ -31,6 +33,7 @@ class ScanOptions:
     cache: Optional[str] = None
     jobs: Optional[int] = None
     timeout: Optional[float] = None
+    strict: bool = False
 
     def replace(self, **changes: Any) -> "ScanOptions":
         return dataclasses.replace(self, **changes)

@@ -3,17 +3,34 @@
 from __future__ import annotations
 
 import contextlib
+import re
 from types import ModuleType
-from typing import Iterator, Optional, Sequence, Tuple
+from typing import Iterator, List, Optional, Sequence, Tuple
 
 from clang.cindex import Diagnostic, TranslationUnit
 
 from ..names import file_name_bytes, name_text
 
-__all__ = ["ParseError", "diagnostic_text", "parse_file"]
+__all__ = [
+    "KEEP_GOING",
+    "ParseError",
+    "diagnostic_text",
+    "failure_text",
+    "ignored_argument",
+    "indexed_text",
+    "parse_file",
+    "unit_errors",
+]
 
 # Diagnostics quoted in a parse failure; the rest are counted.
 _QUOTED_DIAGNOSTICS = 3
+# libclang's CXTranslationUnit_KeepGoing, which clang.cindex does not name:
+# the parse goes on after a fatal error (a header not found), so that the
+# rest of the unit is there to index.
+KEEP_GOING = 0x200
+# What the compiler driver says of an argument clang does not take, which it
+# then ignores: GCC's own flags, or a flag of another target.
+_IGNORED = re.compile(r"unknown argument: '(.*)'|unsupported option '(.*?)' for target '.*'")
 
 
 class ParseError(Exception):
@@ -33,6 +50,32 @@ def diagnostic_text(diagnostic: Diagnostic) -> str:
     file = location.file
     where = f"{name_text(lambda: file.name)}:{location.line}:{location.column}: " if file else ""
     return f"{where}{severity}: {diagnostic.spelling}"
+
+
+def ignored_argument(diagnostic: Diagnostic) -> Optional[str]:
+    """The argument a diagnostic of the command line says clang ignores; None
+    for any other diagnostic."""
+    if diagnostic.location.file is not None:
+        return None
+    match = _IGNORED.fullmatch(diagnostic.spelling)
+    return next(filter(None, match.groups()), None) if match else None
+
+
+def failure_text(path: str, errors: Sequence[str], headers_missing: Optional[str] = None) -> str:
+    """The one line of a unit that `errors` fail: a few quoted, the rest
+    counted; with `headers_missing`, why a header was not found."""
+    if headers_missing and any("file not found" in error for error in errors):
+        return f"cannot parse {path}: {errors[0]}: {headers_missing}"
+    quoted = "; ".join(errors[:_QUOTED_DIAGNOSTICS])
+    more = len(errors) - _QUOTED_DIAGNOSTICS
+    text = f"cannot parse {path}: {quoted}" + (f"; {more} more" if more > 0 else "")
+    return " ".join(text.splitlines())
+
+
+def indexed_text(path: str, errors: Sequence[str]) -> str:
+    """The one line of a unit indexed in spite of `errors` (at least one)."""
+    count = f"{len(errors)} error" + ("" if len(errors) == 1 else "s")
+    return " ".join(f"{path}: indexed with {count}: {errors[0]}".splitlines())
 
 
 @contextlib.contextmanager
@@ -58,13 +101,15 @@ def parse_file(
     arguments: Sequence[str],
     headers_missing: Optional[str] = None,
     unsaved: Sequence[Tuple[bytes, bytes]] = (),
+    keep_errors: bool = False,
 ) -> TranslationUnit:
     """The translation unit of `path` with the preprocessor's record of macros
-    and inclusions; ParseError when libclang reports an error. A header not
-    found is explained by `headers_missing`, the reason the builtin headers
-    are missing, when there is one. `unsaved` gives files (path, text) that
-    are read in place of the files on disk."""
-    options = cindex.TranslationUnit.PARSE_DETAILED_PROCESSING_RECORD
+    and inclusions, parsed on past errors; ParseError when libclang makes no
+    unit, or, unless `keep_errors`, reports an error (arguments it ignores
+    aside). A header not found is explained by `headers_missing`, the reason
+    the builtin headers are missing, when there is one. `unsaved` gives files
+    (path, text) that are read in place of the files on disk."""
+    options = cindex.TranslationUnit.PARSE_DETAILED_PROCESSING_RECORD | KEEP_GOING
     # As bytes, so that names which are not UTF-8 reach libclang unchanged.
     encoded = file_name_bytes([path, *arguments])
     if encoded is None:
@@ -80,19 +125,19 @@ def parse_file(
     except cindex.TranslationUnitLoadError:
         hint = ", check the compiler arguments" if arguments else ""
         raise ParseError(f"cannot parse {path}: libclang made no translation unit{hint}") from None
-    errors = [
-        diagnostic_text(diagnostic)
-        for diagnostic in unit.diagnostics
-        if diagnostic.severity >= Diagnostic.Error
-    ]
-    if headers_missing and any("file not found" in error for error in errors):
-        failure = ParseError(f"cannot parse {path}: {errors[0]}: {headers_missing}")
-    elif errors:
-        quoted = "; ".join(errors[:_QUOTED_DIAGNOSTICS])
-        more = len(errors) - _QUOTED_DIAGNOSTICS
-        text = f"cannot parse {path}: {quoted}" + (f"; {more} more" if more > 0 else "")
-        failure = ParseError(" ".join(text.splitlines()))
-    else:
+    errors = unit_errors(unit)
+    if not errors or keep_errors:
         return unit
+    failure = ParseError(failure_text(path, errors, headers_missing))
     failure.unit = unit
     raise failure
+
+
+def unit_errors(unit: TranslationUnit) -> List[str]:
+    """The unit's diagnostics of error severity, as clang words them; not
+    those of arguments clang ignores."""
+    return [
+        diagnostic_text(diagnostic)
+        for diagnostic in unit.diagnostics
+        if diagnostic.severity >= Diagnostic.Error and ignored_argument(diagnostic) is None
+    ]

@@ -23,10 +23,10 @@ from ..names import name_text, undecodable_name
 from ..records import unit_table
 from .cache import CacheError
 from .database import Unit
-from .diagnostics import CollectedParseError, parse_collecting
+from .diagnostics import CollectedParseError, DiagnosticLine, parse_collecting
 from .listener import Listener
 from .options import ScanOptions
-from .parsing import ParseError
+from .parsing import ParseError, failure_text
 from .results import SectionsResult, TableResult, Timing, UnitFailure, UnitResult
 from .unit_cache import cache_of, entry_result, result_value, unit_identity
 from .workers import WorkerFailure, each_result
@@ -61,7 +61,17 @@ def scan_unit(
 
 def unit_result(unit: Unit, options: ScanOptions) -> Union[UnitResult, UnitFailure]:
     """scan_unit's work, as `options` ask for it (their jobs and timeout
-    aside)."""
+    aside). A unit libclang reports errors for gives its result, the errors
+    in its diagnostics, or with `options.strict` a UnitFailure."""
+    result = _cached_result(unit, options)
+    if options.strict and not isinstance(result, UnitFailure):
+        errors = [line.text for line in result.diagnostics if line.severity == "error"]
+        if errors:
+            return UnitFailure(unit, failure_text(unit.file, errors), result.diagnostics)
+    return result
+
+
+def _cached_result(unit: Unit, options: ScanOptions) -> Union[UnitResult, UnitFailure]:
     if options.encoding is not None and options.encoding not in encodings():
         raise ValueError(
             f"unknown encoding {options.encoding!r}: choose one of {', '.join(encodings())}"
@@ -81,9 +91,16 @@ def unit_result(unit: Unit, options: ScanOptions) -> Union[UnitResult, UnitFailu
     if kept is not None:
         return kept
     result = _parse_unit(unit, options, digests)
-    if not isinstance(result, UnitFailure):
+    if not isinstance(result, UnitFailure) and not _missed_a_file(result.diagnostics):
         store.store(identity, result.files, *result_value(result), digests)
     return result
+
+
+def _missed_a_file(diagnostics: Tuple[DiagnosticLine, ...]) -> bool:
+    # A unit's errors come again from the same files, but for a file it did
+    # not find: that one may appear (a generated header) without any file
+    # the unit read changing, so the entry would outlive it.
+    return any(line.severity == "error" and "file not found" in line.text for line in diagnostics)
 
 
 def _parse_unit(

@@ -9,6 +9,7 @@ import pytest
 
 from command_output import own_stderr
 from project_files import (
+    AREA,
     MAIN,
     PROG,
     write_database,
@@ -214,17 +215,27 @@ def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, proje
         # git writes "src/\303\251.cpp".
         ({"src/\u00e9.cpp": "int accent() {\n  return 2;\n}\n"}, ".", [], 0,
          ["src/\u00e9.cpp:1-3: FUNCTION_DECL accent (changed lines 2)"], None),
-        ({"src/broken.cpp": "int broken( {\nint more;\n"}, ".", [], 1, [],
+        ({"src/broken.cpp": "int broken( {\nint more;\n"}, ".", ["--strict"], 1, [],
          r"failed: cannot parse \S+/src/broken\.cpp: .+\n"
          rf"{PROG} changed: note: libclang reported 0 warnings and \d+ errors? "
          r"\(--verbose shows them\)"),
+        # A unit libclang parsed with errors: its declarations count.
+        ({"src/broken.cpp": '#include "gen/version.h"\nint broken() {\n  return 1;\n}\n'}, ".",
+         [], 0, ["src/broken.cpp:2-4: FUNCTION_DECL broken (changed lines 2, 3, 4)"],
+         r"warning: \S+/src/broken\.cpp: indexed with 1 error: \S+/src/broken\.cpp:1:10: "
+         r"error: 'gen/version\.h' file not found\n"
+         rf"{PROG} changed: note: libclang reported 0 warnings and 1 error; 1 unit indexed with "
+         r"errors \(--verbose shows them\)"),
+        # An #if whose condition expands a macro and whose block is skipped.
+        ({"src/area.cpp": AREA.replace("#if 0", "#if SCALE > 2")}, ".", [], 0,
+         ["src/area.cpp:16-20: inactive: skipped by the preprocessor (changed lines 16)"], None),
         (EXTRA, "src", ["-p", "../build"], 1, [],
          r"error: the diff changes no file the compilation database reaches: src/main\.cpp; "
          r"its paths are taken relative to --root DIR \(now \S+/project/src\); "
          r"for git diff, give the repository's top folder"),
     ],
     ids=["others-cost-no-parse", "others-only", "others-only-json", "quoted-path",
-         "failed-unit", "from-a-subfolder"],
+         "failed-unit", "unit-with-errors", "if-line", "from-a-subfolder"],
 )  # fmt: skip
 def test_changed_says_what_it_made_of_a_real_git_diff(
     repository, edits, folder, options, status, stdout, stderr

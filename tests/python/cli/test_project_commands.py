@@ -38,16 +38,28 @@ def test_libclangs_diagnostics_are_counted_and_printed_with_verbose(project):
     (project / "src" / "broken.cpp").write_text("int broken( {\n")
     write_database(project, ["area", "broken", "main"])
     # An option libclang warns about, on its own stderr, for every unit.
-    done = run_cli("scan", "-p", "build", "--jobs", "2", "--", "-Wlogical-op", cwd=project)
-    assert done.returncode == 1
+    scan = ["scan", "-p", "build", "--jobs", "2"]
+    strict = run_cli(*scan, "--strict", "--", "-Wlogical-op", cwd=project)
+    assert strict.returncode == 1
     summary = re.fullmatch(
         rf"{PROG} scan: failed: cannot parse \S+/src/broken\.cpp: [^\n]+\n"
         rf"{PROG} scan: note: libclang reported 3 warnings and (\d+) errors "
         r"\(--verbose shows them\)\n",
-        own_stderr(done.stderr),
+        own_stderr(strict.stderr),
     )
-    assert summary, done.stderr
-    assert sorted(by_unit(json_lines(done.stdout))) == ["area", "main"]
+    assert summary, strict.stderr
+    assert sorted(by_unit(json_lines(strict.stdout))) == ["area", "main"]
+    # Without --strict the broken unit is indexed as libclang parsed it.
+    done = run_cli(*scan, "--", "-Wlogical-op", cwd=project)
+    assert done.returncode == 0
+    assert re.fullmatch(
+        rf"{PROG} scan: warning: (\S+/src/broken\.cpp): indexed with {summary.group(1)} errors: "
+        r"\1:1:\d+: error: [^\n]+\n"
+        rf"{PROG} scan: note: libclang reported 3 warnings and {summary.group(1)} errors; "
+        r"1 unit indexed with errors \(--verbose shows them\)\n",
+        own_stderr(done.stderr),
+    ), done.stderr
+    assert sorted(by_unit(json_lines(done.stdout))) == ["area", "broken", "main"]
     verbose = run_cli("scan", "-p", "build", "--verbose", "--", "-Wlogical-op", cwd=project)
     assert sorted(verbose.stdout.splitlines()) == sorted(done.stdout.splitlines())
     lines = own_stderr(verbose.stderr).splitlines()
@@ -55,7 +67,10 @@ def test_libclangs_diagnostics_are_counted_and_printed_with_verbose(project):
     assert len(errors) == int(summary.group(1))
     warned = [line for line in lines if ": warning: unknown warning option '-Wlogical-op'" in line]
     assert sorted(Path(line.split(": ")[0]).stem for line in warned) == ["area", "broken", "main"]
-    assert lines[-1] == f"{PROG} scan: note: libclang reported 3 warnings and {len(errors)} errors"
+    assert lines[-1] == (
+        f"{PROG} scan: note: libclang reported 3 warnings and {len(errors)} errors; "
+        "1 unit indexed with errors"
+    )
 
 
 def test_progress_bar_on_a_terminal_counts_units_and_failures(project):
@@ -64,7 +79,7 @@ def test_progress_bar_on_a_terminal_counts_units_and_failures(project):
     primary, secondary = pty.openpty()
     fcntl.ioctl(secondary, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 120, 0, 0))
     try:
-        command = [sys.executable, "-m", "astsieve_cindex", "scan", "-p", "build"]
+        command = [sys.executable, "-m", "astsieve_cindex", "scan", "-p", "build", "--strict"]
         done = subprocess.run(
             command, cwd=project, stdout=subprocess.DEVNULL, stderr=secondary, timeout=300
         )

@@ -4,7 +4,11 @@ independent walks over clang.cindex; names that are not UTF-8."""
 import json
 import os
 import pickle
+import re
+import shutil
 from pathlib import Path
+
+import pytest
 
 from astsieve_cindex.table import FORMAT
 from astsieve_cindex.project.database import read_database
@@ -12,8 +16,15 @@ from astsieve_cindex.project.scan import scan_unit
 from astsieve_cindex.formats.sections import SectionFilter
 from command_output import own_stderr
 from project_files import (
+    FIRMWARE,
+    FIRMWARE_COMPILER,
     FLAGS,
+    GCC_FLAGS,
+    GENERATED,
     HEADERS,
+    PROG,
+    write_c_database,
+    write_database,
     run_cli,
     json_lines,
     oracle_parse,
@@ -26,9 +37,19 @@ from project_files import (
 )
 
 
-def test_scan_matches_a_cindex_walk_unit_by_unit(cindex, project):
+@pytest.mark.parametrize("gcc_flags", [False, True], ids=["clean", "gcc-flags"])
+def test_scan_matches_a_cindex_walk_unit_by_unit(cindex, project, gcc_flags):
+    if gcc_flags:  # the same nodes as the clean flags' walk
+        write_database(project, ["area", "main"], {"area": GCC_FLAGS, "main": GCC_FLAGS})
     done = run_cli("scan", "-p", "build", "--pattern", HEADERS, "--jobs", "2", cwd=project)
-    assert (done.returncode, own_stderr(done.stderr)) == (0, "")  # no progress bar off a terminal
+    assert done.returncode == 0
+    ignored = sorted(flag for flag in GCC_FLAGS if flag.startswith(("-f", "-m")))
+    assert own_stderr(done.stderr) == (  # no progress bar off a terminal
+        f"{PROG} scan: note: ignored arguments clang does not take: {' '.join(ignored)}\n"
+        f"{PROG} scan: note: libclang reported 1 warning and 0 errors (--verbose shows them)\n"
+        if gcc_flags
+        else ""
+    )
     records = json_lines(done.stdout)
     assert {record["format"] for record in records} == {FORMAT}
     # Each unit's main file, and the header both reach alike once.
@@ -121,3 +142,51 @@ def test_names_that_are_not_utf8_fail_only_their_own_unit(tmp_path):
     done = run_bytes(b"scan", b"-p", b".", cwd=tmp_path)
     assert (done.returncode, own_stderr(done.stderr.decode())) == (0, "")
     assert sorted(by_unit(json_lines(done.stdout.decode()))) == ["b\udcffd", "ok1", "uses"]
+
+
+ARM_GCC = shutil.which("arm-none-eabi-gcc")
+
+
+@pytest.mark.parametrize(
+    "sources, options, status, said",
+    [
+        # A cross compiler's unit: its target, from its name, and its
+        # headers, from the compiler itself.
+        ({"firmware.c": (FIRMWARE, FIRMWARE_COMPILER)}, ["--query-driver", "**/arm-none-eabi-*"],
+         0, ""),
+        ({"firmware.c": (FIRMWARE, FIRMWARE_COMPILER)}, [], 0,
+         r"warning: \S+/firmware\.c: indexed with \d+ errors: \S+ error: '(string|stdio)\.h' file "
+         r"not found \(its compiler arm-none-eabi-gcc is not clang: --query-driver "
+         r"\S+/arm-none-eabi-gcc lets it tell its target and system headers\)\n"
+         rf"{PROG} scan: note: libclang reported .*"),
+        # Allowed, but run only when its path matches.
+        ({"firmware.c": (FIRMWARE, FIRMWARE_COMPILER)}, ["--query-driver", "/nowhere/*-gcc"], 0,
+         r"warning: \S+/firmware\.c: indexed with .*"),
+        # A header the build generates and this one did not.
+        ({"generated.c": (GENERATED, ["cc"])}, [], 0,
+         r"warning: \S+/generated\.c: indexed with 2 errors: \S+/generated\.c:1:10: error: "
+         rf"'generated/config\.h' file not found\n{PROG} scan: note: .*"),
+        ({"generated.c": (GENERATED, ["cc"])}, ["--strict"], 1,
+         r"failed: cannot parse \S+/generated\.c: \S+/generated\.c:1:10: error: "
+         rf"'generated/config\.h' file not found; .*\n{PROG} scan: note: .*"),
+    ],
+    ids=["query-driver", "cross-compiler", "not-allowed", "missing-header", "strict"],
+)  # fmt: skip
+def test_units_of_real_builds_are_indexed_and_their_errors_said(
+    tmp_path, sources, options, status, said
+):
+    if "firmware.c" in sources and ARM_GCC is None:
+        pytest.skip("no arm-none-eabi-gcc (deps/apt-packages: gcc-arm-none-eabi)")
+    write_c_database(tmp_path, sources)
+    done = run_cli("scan", "-p", ".", *options, cwd=tmp_path)
+    assert done.returncode == status, done.stderr
+    stderr = own_stderr(done.stderr)
+    assert re.fullmatch(rf"{PROG} scan: {said}\n" if said else "", stderr, re.S), stderr
+    functions = {
+        node["spelling"]
+        for record in json_lines(done.stdout)
+        for node in nodes_of(record)
+        if node["kind"] == "FUNCTION_DECL"
+    }
+    expected = {"send"} if "firmware.c" in sources else {"first", "second", "third"}
+    assert functions == (set() if status else expected)

@@ -70,3 +70,17 @@ def test_a_warm_cache_parses_only_the_units_whose_files_changed(project, tmp_pat
     assert re.fullmatch(rf"{cache}: 2 entries, [1-9][0-9]+ bytes\n", size.stdout), size.stderr
     cleared = run_cli("cache", str(cache), "--clear", cwd=project)
     assert cleared.stdout.startswith("removed 2 entries, ") and not cache_entries(cache)
+
+
+def test_a_unit_that_missed_a_file_is_parsed_until_the_file_is_there(project, tmp_path):
+    # Its errors come from files it did not read: a generated header may
+    # appear while every file it read stays as it was.
+    cache = tmp_path / "cache"
+    edit(project / "src" / "area.cpp", '#include "geo.h"', '#include "geo.h"\n#include "gen.h"')
+    missed, hits = cached_scan(project, cache)
+    assert hits == 0 and len(cache_entries(cache)) == 1
+    assert cached_scan(project, cache) == (missed, 1)
+    (project / "include" / "gen.h").write_text("int generated;\n")
+    found, hits = cached_scan(project, cache)
+    assert hits == 1 and '"generated"' in found and '"generated"' not in missed
+    assert cached_scan(project, cache) == (found, 2)

@@ -54,7 +54,7 @@ FAILING = r"\S+/src/failing\.cpp"
     [
         (
             "int broken( {\n",
-            [],
+            ["--strict"],
             None,
             rf"cannot parse {FAILING}: [^\n]+\n"
             rf"{PROG} scan: note: libclang reported 0 warnings and \d+ errors? "

@@ -86,6 +86,55 @@ HEADERS = r"(.*/)?include/.*"
 PROG = "python -m astsieve_cindex"
 
 
+# What a GCC-built (kernel-style) database adds: flags clang does not take,
+# and -Werror with a warning only clang gives (-Wall: area's unused helper).
+GCC_FLAGS = [
+    "-fconserve-stack",
+    "-mindirect-branch=thunk-extern",
+    "-fno-allow-store-data-races",
+    "-mrecord-mcount",
+    "-fno-ipa-sra",
+    "-Wall",
+    "-Werror",
+]
+
+
+# A firmware unit for a 32-bit cross target, its C library newlib's.
+FIRMWARE = """#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+_Static_assert(sizeof(void *) == 4, "a 32-bit target");
+static uint8_t frame[64];
+int send(const char *text) {
+  size_t size = strlen(text);
+  memcpy(frame, text, size < sizeof frame ? size : sizeof frame);
+  return printf("%s", text);
+}
+"""
+
+
+FIRMWARE_COMPILER = ["arm-none-eabi-gcc", "-mcpu=cortex-m4", "-mthumb", "-mfloat-abi=hard"]
+
+
+# A unit whose build makes a header first: without that, it is missing.
+GENERATED = """#include "generated/config.h"
+int first(void) { return 1; }
+int second(void) { return CONFIG_VALUE; }
+int third(void) { return 3; }
+"""
+
+
+def write_c_database(root, sources):
+    """The C files of `sources` ({name: (text, command words before -c)})
+    and their compile_commands.json, all in `root`."""
+    entries = []
+    for name, (text, command) in sources.items():
+        (root / name).write_text(text)
+        arguments = [*command, "-c", name, "-o", name + ".o"]
+        entries.append({"directory": str(root), "file": name, "arguments": arguments})
+    (root / "compile_commands.json").write_text(json.dumps(entries))
+
+
 def write_database(root, names, flags=None):
     """build/compile_commands.json for src/NAME.cpp in both forms a database
     takes, every other entry compiled from build, the others from the root;
