@@ -105,6 +105,7 @@ def parse_collecting(
     path: str,
     arguments: Sequence[str],
     unsaved: Sequence[Tuple[bytes, bytes]] = (),
+    skip: int = 0,
 ) -> Tuple[TranslationUnit, Tuple[DiagnosticLine, ...]]:
     """parse_file() with nothing printed: the unit and its diagnostics of
     warning and error severity; CollectedParseError, which carries them,
@@ -112,7 +113,7 @@ def parse_collecting(
     printed: List[str] = []
     try:
         with stderr_into(printed):
-            unit = parse_file(cindex, path, arguments, unsaved=unsaved)
+            unit = parse_file(cindex, path, arguments, unsaved=unsaved, skip=skip)
     except ParseError as error:
         raise CollectedParseError(str(error), _collected(error.unit, path, printed)) from None
     return unit, _collected(unit, path, printed)

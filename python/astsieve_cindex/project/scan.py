@@ -9,10 +9,9 @@ finishes; `write_scan` writes what a whole scan keeps to an output.
 from __future__ import annotations
 
 import contextlib
-import functools
 import os
 import time
-from typing import Any, Generator, Iterable, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, Generator, Iterable, Optional, Sequence, Tuple, Union
 
 from clang.cindex import LibclangError
 
@@ -26,7 +25,7 @@ from .database import Unit
 from .diagnostics import CollectedParseError, parse_collecting
 from .listener import Listener
 from .options import ScanOptions
-from .parsing import ParseError
+from .parsing import SKIPPING, ParseError
 from .results import SectionsResult, TableResult, Timing, UnitFailure, UnitResult
 from .unit_cache import cache_of, entry_result, result_value, unit_identity
 from .workers import WorkerFailure, each_result
@@ -95,7 +94,7 @@ def _parse_unit(
     try:
         cindex = load_cindex()
         parsed, diagnostics = parse_collecting(
-            cindex, unit.file, unit.parse_arguments(), options.unsaved
+            cindex, unit.file, unit.parse_arguments(), options.unsaved, SKIPPING[options.skip]
         )
     except CollectedParseError as error:
         return UnitFailure(unit, str(error), error.diagnostics)
@@ -123,14 +122,23 @@ def _parse_unit(
     return SectionsResult(unit, sections, files, diagnostics, timing)
 
 
+def _unit_result_of(pair: Tuple[Unit, ScanOptions]) -> Union[UnitResult, UnitFailure]:
+    return unit_result(*pair)
+
+
 def scan(
-    units: Iterable[Unit], options: Optional[ScanOptions] = None, **settings: Any
+    units: Iterable[Unit],
+    options: Optional[ScanOptions] = None,
+    options_of: Optional[Callable[[Unit], ScanOptions]] = None,
+    **settings: Any,
 ) -> Generator[Union[UnitResult, UnitFailure], None, None]:
     """The result of every unit (scan_unit's, as `options` ask, or a
     ScanOptions made of `settings`: pattern=..., jobs=..., ...), in the
     order they finish, from `options.jobs` worker processes (by default one
     per core); a UnitFailure for a unit that failed, or whose worker died,
     or took more than `options.timeout` seconds and was killed.
+    `options_of`, when given, makes each unit's options as it is handed to
+    a worker (their jobs and timeout are `options`').
 
     Workers are started fresh, never forked from a process holding libclang.
     Called from the main thread, the iteration owns Ctrl-C: it stops the
@@ -139,12 +147,16 @@ def scan(
     ends the workers; units already running finish first.
     """
     options = (options or ScanOptions()).replace(**settings)
-    work = functools.partial(unit_result, options=options)
-    for unit, outcome in each_result(work, units, options.jobs, options.timeout):
-        if isinstance(outcome, WorkerFailure):
-            yield UnitFailure(unit, f"{outcome.reason} while parsing {unit.file}")
-        else:
-            yield outcome
+    chosen = options_of or (lambda unit: options)
+    outcomes = each_result(
+        _unit_result_of, units, options.jobs, options.timeout, lambda unit: (unit, chosen(unit))
+    )
+    with contextlib.closing(outcomes):
+        for unit, outcome in outcomes:
+            if isinstance(outcome, WorkerFailure):
+                yield UnitFailure(unit, f"{outcome.reason} while parsing {unit.file}")
+            else:  # the unit given, not the worker's copy of it
+                yield outcome._replace(unit=unit)
 
 
 def write_scan(
