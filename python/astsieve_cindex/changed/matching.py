@@ -180,8 +180,8 @@ def touched_declarations(
         for path in read:
             readers[path] = readers.get(path, 0) + 1
         declarations.update(_declarations(paths, (result,)))
-        for path, lines in unit_skips(result.table, paths, changed).items():
-            for line, holding in lines.items():
+        for path, skipped_lines in unit_skips(result.table, paths, changed).items():
+            for line, holding in skipped_lines.items():
                 skipping[(path, line)] = skipping.get((path, line), 0) + 1
                 skipped.update((path, first, last) for first, last in holding)
     inactive = {key for key, count in skipping.items() if count >= readers.get(key[0], 0)}

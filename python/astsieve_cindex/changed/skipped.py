@@ -44,10 +44,10 @@ def unit_skips(
         if path in held:
             held[path].add(node.line)
     skips: Dict[str, Dict[int, List[Range]]] = {}
-    for path, found in ranges.items():
+    for path, spans in ranges.items():
         lines = held[path]
         counting = [
-            (first, last) for first, last in found if not any(first < line < last for line in lines)
+            (first, last) for first, last in spans if not any(first < line < last for line in lines)
         ]
         for line in changed[path] - lines:
             holding = [(first, last) for first, last in counting if first <= line <= last]

@@ -13,6 +13,7 @@ from .errors import CommandError, report
 from ..loading import LibclangMismatchError, load_cindex
 from ..project.builtin_headers import BuiltinHeaders, builtin_headers
 from ..project.cache import CacheError, ScanCache
+from ..project.known_headers import known_builtin_headers
 from ..project.database import DatabaseError, Unit, explicit_units, read_database, select_units
 from ..project.options import ScanOptions
 
@@ -42,16 +43,20 @@ def scan_options(arguments: argparse.Namespace, **settings: Any) -> ScanOptions:
 
 
 def cindex_and_headers(
-    compiler_arguments: Sequence[str], resource_dir: Optional[str]
+    compiler_arguments: Sequence[str], resource_dir: Optional[str], cache: Optional[str] = None
 ) -> Tuple[ModuleType, BuiltinHeaders]:
     """clang.cindex with its libclang loaded, and the builtin headers to parse
-    with; CommandError when libclang cannot be loaded, or when the resource
+    with (the finder's answer kept in the `cache` folder, if any);
+    CommandError when libclang cannot be loaded, or when the resource
     directory given has no builtin headers."""
     try:
         cindex = load_cindex()
     except (LibclangError, LibclangMismatchError) as error:
         raise CommandError(str(error)) from None
-    headers = builtin_headers(cindex, compiler_arguments, resource_dir)
+    if resource_dir is None:
+        headers = known_builtin_headers(cindex, compiler_arguments, cache)
+    else:
+        headers = builtin_headers(cindex, compiler_arguments, resource_dir)
     if resource_dir is not None and headers.missing:
         raise CommandError(headers.missing)
     return cindex, headers
@@ -74,7 +79,8 @@ def project_units(
     """The units a command line names: the database's (all, or those of
     `files`) with the compiler arguments added, or `files` alone; with
     clang's builtin headers when the loaded libclang lacks its own."""
-    headers = cindex_and_headers(compiler_arguments, arguments.resource_dir)[1]
+    cache = _cache_folder(arguments)
+    headers = cindex_and_headers(compiler_arguments, arguments.resource_dir, cache)[1]
     if headers.note:
         report(command, "note", headers.note)
     extra = list(headers.arguments)

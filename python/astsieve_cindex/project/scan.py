@@ -11,7 +11,7 @@ from __future__ import annotations
 import contextlib
 import os
 import time
-from typing import Any, Callable, Generator, Iterable, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, Dict, Generator, Iterable, Optional, Sequence, Tuple, Union
 
 from clang.cindex import LibclangError
 
@@ -20,7 +20,7 @@ from ..formats import Output, SectionFilter, encode_sections, encodings
 from ..loading import load_cindex
 from ..names import name_text, undecodable_name
 from ..records import unit_table
-from .cache import CacheError
+from .cache import CacheError, ScanCache
 from .database import Unit
 from .diagnostics import CollectedParseError, parse_collecting
 from .listener import Listener
@@ -66,23 +66,43 @@ def unit_result(unit: Unit, options: ScanOptions) -> Union[UnitResult, UnitFailu
             f"unknown encoding {options.encoding!r}: choose one of {', '.join(encodings())}"
         )
     digests = FileDigests()  # each file the unit reads is read once for its digest
-    # Files read in place of those on disk are not what an entry's digests
-    # describe: such a parse neither takes nor leaves an entry.
-    if options.cache is None or options.unsaved or not os.path.isfile(unit.file):
+    found = _entry(unit, options, digests)
+    if found is None:
         return _parse_unit(unit, options, digests)
+    store, identity, kept = found
+    if kept is not None:
+        return kept
+    # The entry keeps the whole result, whatever the writing process knew.
+    result = _parse_unit(unit, options.replace(known=frozenset()), digests)
+    if not isinstance(result, UnitFailure):
+        store.store(identity, result.files, *result_value(result), digests)
+    if isinstance(result, SectionsResult) and options.known:
+        sent = [
+            section
+            for section in result.sections
+            if section.main or (section.path, section.content_hash, section.digest) not in options.known
+        ]
+        result = result._replace(sections=tuple(sent))
+    return result
+
+
+def _entry(
+    unit: Unit, options: ScanOptions, digests: FileDigests
+) -> Optional[Tuple[ScanCache, Dict[str, Any], Optional[UnitResult]]]:
+    """The cache store, the unit's identity and its result kept there (None
+    when there is none to take); None when the unit takes no entry: no
+    cache, files read in place of those on disk (which are not what an
+    entry's digests describe), or a cache that cannot be used."""
+    if options.cache is None or options.unsaved or not os.path.isfile(unit.file):
+        return None
     try:
         store = cache_of(options.cache)
         identity = unit_identity(unit, options)
     except (CacheError, LibclangError, RuntimeError):  # parsing says what is wrong
-        return _parse_unit(unit, options, digests)
+        return None
     found = store.load(identity, digests)
     kept = entry_result(unit, *found, options.encoding) if found is not None else None
-    if kept is not None:
-        return kept
-    result = _parse_unit(unit, options, digests)
-    if not isinstance(result, UnitFailure):
-        store.store(identity, result.files, *result_value(result), digests)
-    return result
+    return store, identity, kept
 
 
 def _parse_unit(
@@ -116,7 +136,7 @@ def _parse_unit(
     if options.encoding is None:
         return TableResult(unit, table, files, diagnostics, timing)
     sections = encode_sections(
-        table, unit.file, files[0], unit.directory, options.encoding, digests
+        table, unit.file, files[0], unit.directory, options.encoding, digests, options.known
     )
     timing = timing._replace(encode=time.perf_counter() - grouped_at)
     return SectionsResult(unit, sections, files, diagnostics, timing)
@@ -148,6 +168,17 @@ def scan(
     """
     options = (options or ScanOptions()).replace(**settings)
     chosen = options_of or (lambda unit: options)
+    units = list(units)
+    # The units the cache answers for, up to the first it does not, start no
+    # worker: a rescan with nothing changed parses nothing and spawns none.
+    answered = 0
+    while answered < len(units) and options.cache is not None:
+        found = _entry(units[answered], chosen(units[answered]), FileDigests())
+        if found is None or found[2] is None:
+            break
+        yield found[2]
+        answered += 1
+    units = units[answered:]
     outcomes = each_result(
         _unit_result_of, units, options.jobs, options.timeout, lambda unit: (unit, chosen(unit))
     )
@@ -168,7 +199,9 @@ def write_scan(
     is closed at the end, whether the scan finished or not."""
     chosen = SectionFilter()
     listener.start(len(units))
-    results = scan(units, options)
+    # Each unit goes with the keys of the sections at hand, which its worker
+    # does not encode.
+    results = scan(units, options, lambda unit: options.replace(known=chosen.keys()))
     with contextlib.closing(output), contextlib.closing(results):
         for result in results:
             listener.result(result)

@@ -123,7 +123,7 @@ class _Worker(Generic[Item]):
 class _Pool(Generic[Item, Result]):
     def __init__(
         self,
-        function: Callable[[Item], Result],
+        function: Callable[[Any], Result],
         items: Deque[Item],
         jobs: int,
         timeout: Optional[float],
@@ -226,7 +226,7 @@ class _Pool(Generic[Item, Result]):
 
 
 def each_result(
-    function: Callable[[Item], Result],
+    function: Callable[[Any], Result],
     items: Iterable[Item],
     jobs: Optional[int] = None,
     timeout: Optional[float] = None,
