@@ -19,8 +19,8 @@ from typing import Callable, Dict, List, NamedTuple, Optional, Sequence, Set, Tu
 from ..project.cache import ScanCache
 from ..project.database import Unit
 from ..project.listener import Listener
-from ..project.options import SKIP_BODIES, ScanOptions
-from ..project.results import TableResult
+from ..project.options import SKIP_BODIES, SKIP_PREAMBLE_BODIES, ScanOptions
+from ..project.results import TableResult, UnitFailure
 from ..project.scan import scan
 from .base import old_texts
 from .diff import Diff, is_c_file, read_diff
@@ -117,6 +117,7 @@ class _Parsing:
         self.count = 0  # units parsed, at the base revision too
         self.skimmed = 0  # units parsed with every function body skipped
         self.skims: List[TableResult] = []  # their results, less their declarations
+        self.skim_failures: List[UnitFailure] = []
 
     def run(
         self,
@@ -124,16 +125,18 @@ class _Parsing:
         unsaved: Tuple[Tuple[bytes, bytes], ...] = (),
         skim: Sequence[Unit] = (),
         stop: Callable[[TableResult], bool] = lambda result: False,
+        skip: str = "",
     ) -> List[TableResult]:
         """The results of `units`, parsed in full; `skim`'s, parsed with
         every function body skipped, go to `skims`, less their declarations.
         All in one pool of workers, `units` first; none is handed out after
-        a full result for which `stop` is true."""
+        a full result for which `stop` is true. `skip` is what the parses
+        of `units` may leave out (ScanOptions')."""
         results: List[TableResult] = []
         if not units and not skim:
             return results
         skimmed = set(map(id, skim))
-        options = self.options.replace(unsaved=unsaved)
+        options = self.options.replace(unsaved=unsaved, skip=skip)
         bodiless = options.replace(skip=SKIP_BODIES)
         self.listener.start(len(units) + len(skim))
         outcomes = scan(
@@ -141,12 +144,15 @@ class _Parsing:
         )
         with contextlib.closing(outcomes):
             for result in outcomes:
-                self.listener.result(result)
                 if id(result.unit) in skimmed:
                     self.skimmed += 1
                 else:
                     self.parsed.add(id(result.unit))
                     self.count += 1
+                if id(result.unit) in skimmed and not isinstance(result, TableResult):
+                    self.skim_failures.append(result)  # told once the skims prove needed
+                    continue
+                self.listener.result(result)
                 if not isinstance(result, TableResult):
                     self.failed += 1
                     continue
@@ -186,7 +192,8 @@ def _parse_new_side(
         parsing.results += parsing.run(units)
         return set(paths.included)
     wanted = {real_path(os.path.join(root, path)) for path in paths.own}
-    parsing.results += parsing.run([unit for unit in units if real_path(unit.file) in wanted])
+    own = [unit for unit in units if real_path(unit.file) in wanted]
+    parsing.results += parsing.run(own, skip=_own_skip(paths))
     coverage = HeaderCoverage(changed, root, paths.included)
     for result in parsing.results:
         coverage.add(result)
@@ -213,12 +220,22 @@ def _parse_new_side(
 
     parsing.results += parsing.run(firsts, skim=skim, stop=answered)
     noted = _note_skipped(parsing, coverage)
-    if coverage.pending():
+    if coverage.pending():  # the skims were needed: a unit that failed may hold the lines
+        for failure in parsing.skim_failures:
+            parsing.listener.result(failure)
+            parsing.failed += 1
         more = _units_for(coverage, parsing.skims, rest) if skim else rest
         for result in parsing.run(more):
             parsing.results.append(result)
             coverage.add(result)
     return noted
+
+
+def _own_skip(paths: _Paths) -> str:
+    # A diff of sources alone needs their own declarations and nothing of
+    # the files they include: the bodies of the functions in their preamble
+    # (leading inclusions) are left out.
+    return "" if paths.included or paths.other else SKIP_PREAMBLE_BODIES
 
 
 def _note_skipped(parsing: _Parsing, coverage: HeaderCoverage) -> Set[str]:
@@ -266,7 +283,9 @@ def _units_for(
     return sorted(wanted.values(), key=lambda unit: index[id(unit)])
 
 
-def _parse_old_side(parsing: _Parsing, change: Change, varying: Set[str]) -> List[TableResult]:
+def _parse_old_side(
+    parsing: _Parsing, change: Change, varying: Set[str], skip: str
+) -> List[TableResult]:
     # For each file the diff removes lines from, the first parsed unit that
     # read it, or all that did for the `varying` headers; parsed again with
     # every changed file as it was.
@@ -282,7 +301,7 @@ def _parse_old_side(parsing: _Parsing, change: Change, varying: Set[str]) -> Lis
         (os.fsencode(os.path.abspath(os.path.join(root, path))), text)
         for path, text in change.old.items()
     )
-    return parsing.run(units, unsaved)
+    return parsing.run(units, unsaved, skip=skip)
 
 
 def find_changes(
@@ -308,7 +327,7 @@ def find_changes(
     entries: List[Entry] = list(new_side)
     parsed = parsing.count
     if change.base and not parsing.failed:
-        old = _parse_old_side(parsing, change, varying)
+        old = _parse_old_side(parsing, change, varying, _own_skip(paths))
         entries = removed_declarations(new_side, change.diff, change.root, results, old)
     again = parsing.count - parsed
     not_c = [path for path in paths.other if path not in reached]
