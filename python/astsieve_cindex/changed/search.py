@@ -149,7 +149,7 @@ class _Parsing:
                 else:
                     self.parsed.add(id(result.unit))
                     self.count += 1
-                if id(result.unit) in skimmed and not isinstance(result, TableResult):
+                if id(result.unit) in skimmed and isinstance(result, UnitFailure):
                     self.skim_failures.append(result)  # told once the skims prove needed
                     continue
                 self.listener.result(result)
