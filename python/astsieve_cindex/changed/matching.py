@@ -2,8 +2,8 @@
 
 A top-level declaration is touched when one of its file's changed lines
 lies in its line range; several may hold one line (`struct point {...}
-origin;`). A changed line in code the preprocessor skipped (`#if 0`) that
-holds no node in any unit is inactive. Against a base revision, the
+origin;`). A changed line that every unit reading its file skipped
+(skipped.py: in code the preprocessor left out, `#if 0`) is inactive. Against a base revision, the
 removed lines (numbered as in the old file) show the declarations the diff
 took away.
 """
@@ -19,6 +19,7 @@ from ..project.results import TableResult
 from ..table import Declaration
 from .diff import Diff
 from .paths import ANONYMOUS, DiffPaths
+from .skipped import unit_skips
 
 __all__ = [
     "Inactive",
@@ -169,42 +170,21 @@ def touched_declarations(
     paths = DiffPaths(changed, root)
     results = list(results)
     declarations: Set[Declaration] = set()
-    skipped: Set[Tuple[str, int, int]] = set()
-    active: Set[Tuple[str, int]] = set()  # changed lines holding a node
     reached: Set[str] = set()
+    readers: Dict[str, int] = {}  # units that read each path
+    skipping: Dict[Tuple[str, int], int] = {}  # units that skipped each changed line
+    skipped: Set[Tuple[str, int, int]] = set()
     for result in results:
-        reached.update(filter(None, map(paths.of, result.files)))
-        table = result.table
+        read = set(filter(None, map(paths.of, result.files)))
+        reached.update(read)
+        for path in read:
+            readers[path] = readers.get(path, 0) + 1
         declarations.update(_declarations(paths, (result,)))
-        files = [paths.of(file) for file in table.files]
-        ranges = [
-            (path, r.first_line, r.last_line)
-            for r in table.skipped
-            for path in (files[r.file],)
-            if path is not None
-            and any(r.first_line <= line <= r.last_line for line in changed[path])
-        ]
-        skipped.update(ranges)
-    # A line one unit skipped may hold a node in another.
-    held = {
-        (path, line)
-        for path, first, last in skipped
-        for line in changed[path]
-        if first <= line <= last
-    }
-    for result in results if held else ():
-        table = result.table
-        files = [paths.of(file) for file in table.files]
-        # In a unit's own skipped range, a node is a directive's condition
-        # (`#if VERSION > 2`, `#elif`): the block it opens is skipped. On the
-        # range's last line it opens code that is not (`#elif` taken).
-        own = [(files[r.file], r.first_line, r.last_line) for r in table.skipped]
-        for node in table.nodes:
-            path, line = files[node.file], node.line
-            if path is not None and (path, line) in held and not any(
-                path == where and first <= line < last for where, first, last in own
-            ):
-                active.add((path, line))
+        for path, skipped_lines in unit_skips(result.table, paths, changed).items():
+            for line, holding in skipped_lines.items():
+                skipping[(path, line)] = skipping.get((path, line), 0) + 1
+                skipped.update((path, first, last) for first, last in holding)
+    inactive = {key for key, count in skipping.items() if count >= readers.get(key[0], 0)}
     order = {path: index for index, path in enumerate(changed)}
     entries: List[Tuple[Tuple[Any, ...], Union[Touched, Inactive]]] = []
     for declaration in declarations:
@@ -215,7 +195,7 @@ def touched_declarations(
             entries.append((key, Touched(declaration, tuple(sorted(inside)))))
     for path, first, last in skipped:
         inside = [
-            line for line in changed[path] if first <= line <= last and (path, line) not in active
+            line for line in changed[path] if first <= line <= last and (path, line) in inactive
         ]
         if inside:
             entry = Inactive(path, first, last, tuple(sorted(inside)))

@@ -5,11 +5,12 @@ lies in code that unit skipped."""
 from __future__ import annotations
 
 import os
-from typing import Dict, Iterable, Iterator, List, Sequence, Set, Tuple
+from typing import Dict, Iterable, Iterator, List, Sequence, Set
 
 from ..project.database import Unit
 from ..project.results import TableResult
 from .paths import DiffPaths, real_path
+from .skipped import unit_skips
 
 __all__ = ["HeaderCoverage", "header_candidates"]
 
@@ -37,9 +38,9 @@ def header_candidates(
 
 class HeaderCoverage:
     """Which changed headers the units parsed so far have answered for: a
-    header is done when a unit reads it and each of its changed lines lies
-    outside the code the preprocessor skipped in at least one unit that
-    reads it. A line skipped in every unit so far may be active in another."""
+    header is done when a unit reads it and each of its changed lines is
+    active (skipped.py) in at least one unit that reads it. A line skipped
+    in every unit so far may be active in another."""
 
     def __init__(self, changed: Dict[str, Set[int]], root: str, headers: Iterable[str]) -> None:
         self.changed = changed
@@ -52,18 +53,9 @@ class HeaderCoverage:
         if not read:
             return
         self.reached.update(read)
-        skipped: Dict[str, List[Tuple[int, int]]] = {path: [] for path in read}
-        table = result.table
-        for r in table.skipped:
-            path = self.paths.of(table.files[r.file])
-            if path in skipped:
-                skipped[path].append((r.first_line, r.last_line))
+        skips = unit_skips(result.table, self.paths, self.changed)
         for path in read:
-            self.active[path].update(
-                line
-                for line in self.changed[path]
-                if not any(first <= line <= last for first, last in skipped[path])
-            )
+            self.active[path].update(self.changed[path] - skips.get(path, {}).keys())
 
     def skipped_lines(self, header: str) -> List[int]:
         """The header's changed lines skipped in every unit that read it."""

@@ -2,23 +2,25 @@
 units that must be parsed for them, and against a base revision those it
 removes.
 
-Changed sources need their own units; a changed header one unit that reads
-it, or more where its changed lines are skipped in those parsed (every unit
-with `all_units`); other files none. Units are parsed in rounds, `jobs` at
-first and twice as many each round after, so that a header no unit includes
-costs few pools of workers.
+Changed sources need their own units; a changed header a unit that reads
+it: the unit likeliest to read it, in full, and beside it the other units
+with every function body skipped, which tells exactly where each changed
+line is active; they stop once the full parses answer for every line.
+Otherwise only the units those lines need are parsed in full (every unit
+with `all_units`). Other files need none.
 """
 
 from __future__ import annotations
 
+import contextlib
 import os
-from typing import Dict, List, NamedTuple, Optional, Sequence, Set, Tuple, Union
+from typing import Callable, Dict, List, NamedTuple, Optional, Sequence, Set, Tuple, Union
 
 from ..project.cache import ScanCache
 from ..project.database import Unit
 from ..project.listener import Listener
-from ..project.options import ScanOptions
-from ..project.results import TableResult
+from ..project.options import SKIP_BODIES, SKIP_PREAMBLE_BODIES, ScanOptions
+from ..project.results import TableResult, UnitFailure
 from ..project.scan import scan
 from .base import old_texts
 from .diff import Diff, is_c_file, read_diff
@@ -53,7 +55,8 @@ class Changes(NamedTuple):
     """What `find_changes` found: the entries in the diff's order of files,
     then by line; the diff's paths some unit read, and those no unit read
     that are no C or C++ file by their names; the units parsed (and again
-    at the base revision) of all; and how many failed."""
+    at the base revision) of all; how many failed; and how many were
+    parsed with their function bodies skipped, to tell which to parse."""
 
     entries: List[Entry]
     reached: Set[str]
@@ -62,6 +65,7 @@ class Changes(NamedTuple):
     parsed_again: int
     units: int
     failed: int
+    skimmed: int = 0
 
 
 def read_change(text: str, root: str, base: Optional[str] = None) -> Change:
@@ -111,22 +115,53 @@ class _Parsing:
         self.failed = 0
         self.parsed: Set[int] = set()  # the ids of the units parsed
         self.count = 0  # units parsed, at the base revision too
+        self.skimmed = 0  # units parsed with every function body skipped
+        self.skims: List[TableResult] = []  # their results, less their declarations
+        self.skim_failures: List[UnitFailure] = []
 
     def run(
-        self, units: Sequence[Unit], unsaved: Tuple[Tuple[bytes, bytes], ...] = ()
+        self,
+        units: Sequence[Unit],
+        unsaved: Tuple[Tuple[bytes, bytes], ...] = (),
+        skim: Sequence[Unit] = (),
+        stop: Callable[[TableResult], bool] = lambda result: False,
+        skip: str = "",
     ) -> List[TableResult]:
+        """The results of `units`, parsed in full; `skim`'s, parsed with
+        every function body skipped, go to `skims`, less their declarations.
+        All in one pool of workers, `units` first; none is handed out after
+        a full result for which `stop` is true. `skip` is what the parses
+        of `units` may leave out (ScanOptions')."""
         results: List[TableResult] = []
-        if not units:
+        if not units and not skim:
             return results
-        self.parsed.update(map(id, units))
-        self.count += len(units)
-        self.listener.start(len(units))
-        for result in scan(units, self.options.replace(unsaved=unsaved)):
-            self.listener.result(result)
-            if isinstance(result, TableResult):
+        skimmed = set(map(id, skim))
+        options = self.options.replace(unsaved=unsaved, skip=skip)
+        bodiless = options.replace(skip=SKIP_BODIES)
+        self.listener.start(len(units) + len(skim))
+        outcomes = scan(
+            [*units, *skim], options, lambda unit: bodiless if id(unit) in skimmed else options
+        )
+        with contextlib.closing(outcomes):
+            for result in outcomes:
+                if id(result.unit) in skimmed:
+                    self.skimmed += 1
+                else:
+                    self.parsed.add(id(result.unit))
+                    self.count += 1
+                if id(result.unit) in skimmed and isinstance(result, UnitFailure):
+                    self.skim_failures.append(result)  # told once the skims prove needed
+                    continue
+                self.listener.result(result)
+                if not isinstance(result, TableResult):
+                    self.failed += 1
+                    continue
+                if id(result.unit) in skimmed:
+                    self.skims.append(result._replace(table=result.table._replace(declarations=[])))
+                    continue
                 results.append(result)
-            else:
-                self.failed += 1
+                if stop(result):
+                    break
         return results
 
     def known_readers(self, header: str) -> List[Unit]:
@@ -157,34 +192,100 @@ def _parse_new_side(
         parsing.results += parsing.run(units)
         return set(paths.included)
     wanted = {real_path(os.path.join(root, path)) for path in paths.own}
-    parsing.results += parsing.run([unit for unit in units if real_path(unit.file) in wanted])
+    own = [unit for unit in units if real_path(unit.file) in wanted]
+    parsing.results += parsing.run(own, skip=_own_skip(paths))
     coverage = HeaderCoverage(changed, root, paths.included)
     for result in parsing.results:
         coverage.add(result)
+    if not coverage.pending():
+        return set()
+    firsts: List[Unit] = []  # for each header no unit read, its likeliest unit
+    for header in coverage.pending():
+        if header not in coverage.reached:
+            header_path = real_path(os.path.join(root, header))
+            candidates = header_candidates(header_path, units, parsing.known_readers(header_path))
+            taken = {id(unit) for unit in firsts} | parsing.parsed
+            firsts += [unit for unit in candidates if id(unit) not in taken][:1]
+    taken = {id(unit) for unit in firsts} | parsing.parsed
+    rest = [unit for unit in units if id(unit) not in taken]
     batch = parsing.options.jobs or os.cpu_count() or 1
-    noted: Set[str] = set()
-    while coverage.pending():
-        header = coverage.pending()[0]
-        header_path = real_path(os.path.join(root, header))
-        candidates = header_candidates(header_path, units, parsing.known_readers(header_path))
-        units_left = [unit for unit in candidates if id(unit) not in parsing.parsed][:batch]
-        if not units_left:  # every unit was parsed
-            break
-        if header in coverage.reached and header not in noted:
+    # The other units, with every function body skipped, beside the likeliest
+    # (or in full when they are few): their preprocessor still runs over the
+    # whole unit, which tells exactly where each changed line is active.
+    skim = rest if len(rest) > batch else []
+
+    def answered(result: TableResult) -> bool:
+        coverage.add(result)
+        return not coverage.pending()
+
+    parsing.results += parsing.run(firsts, skim=skim, stop=answered)
+    noted = _note_skipped(parsing, coverage)
+    if coverage.pending():  # the skims were needed: a unit that failed may hold the lines
+        for failure in parsing.skim_failures:
+            parsing.listener.result(failure)
+            parsing.failed += 1
+        more = _units_for(coverage, parsing.skims, rest) if skim else rest
+        for result in parsing.run(more):
+            parsing.results.append(result)
+            coverage.add(result)
+    return noted
+
+
+def _own_skip(paths: _Paths) -> str:
+    # A diff of sources alone needs their own declarations and nothing of
+    # the files they include: the bodies of the functions in their preamble
+    # (leading inclusions) are left out.
+    return "" if paths.included or paths.other else SKIP_PREAMBLE_BODIES
+
+
+def _note_skipped(parsing: _Parsing, coverage: HeaderCoverage) -> Set[str]:
+    # The headers whose changed lines every unit so far skipped, noted.
+    noted = set()
+    for header in coverage.pending():
+        if header in coverage.reached:
             noted.add(header)
             lines = ", ".join(map(str, coverage.skipped_lines(header)))
             parsing.listener.note(
                 f"{printable(header)}: changed lines {lines} are skipped by the preprocessor "
                 "in the units parsed so far; parsing more units, which may read them"
             )
-        for result in parsing.run(units_left):
-            parsing.results.append(result)
-            coverage.add(result)
-        batch *= 2
     return noted
 
 
-def _parse_old_side(parsing: _Parsing, change: Change, varying: Set[str]) -> List[TableResult]:
+def _units_for(
+    coverage: HeaderCoverage, skims: Sequence[TableResult], order: Sequence[Unit]
+) -> List[Unit]:
+    """The units to parse in full for the headers `coverage` still waits
+    for, from parses of them without function bodies (`skims`): taken in
+    the units' `order` while one adds a line active in none before; and a
+    header no unit parsed in full reads gets its first reader, for the
+    declarations around its inactive lines. (The skims' skipped ranges go
+    to the answer; their declarations do not: bodies skipped cut their
+    extents short.)"""
+    pending = coverage.pending()
+    index = {id(unit): number for number, unit in enumerate(order)}
+    wanted: Dict[int, Unit] = {}
+    covered: Dict[str, Set[int]] = {header: set(coverage.active[header]) for header in pending}
+    first_reader: Dict[str, Unit] = {}
+    for result in sorted(skims, key=lambda skim: index.get(id(skim.unit), len(index))):
+        probe = HeaderCoverage(coverage.changed, coverage.paths.root, pending)
+        probe.add(result)
+        for header in probe.reached:
+            first_reader.setdefault(header, result.unit)
+        if any(probe.active[header] - covered[header] for header in pending):
+            wanted[id(result.unit)] = result.unit
+            for header in pending:
+                covered[header] |= probe.active[header]
+    for header in pending:
+        unit = first_reader.get(header)
+        if header not in coverage.reached and not covered[header] and unit is not None:
+            wanted[id(unit)] = unit
+    return sorted(wanted.values(), key=lambda unit: index[id(unit)])
+
+
+def _parse_old_side(
+    parsing: _Parsing, change: Change, varying: Set[str], skip: str
+) -> List[TableResult]:
     # For each file the diff removes lines from, the first parsed unit that
     # read it, or all that did for the `varying` headers; parsed again with
     # every changed file as it was.
@@ -200,7 +301,7 @@ def _parse_old_side(parsing: _Parsing, change: Change, varying: Set[str]) -> Lis
         (os.fsencode(os.path.abspath(os.path.join(root, path))), text)
         for path, text in change.old.items()
     )
-    return parsing.run(units, unsaved)
+    return parsing.run(units, unsaved, skip=skip)
 
 
 def find_changes(
@@ -222,12 +323,13 @@ def find_changes(
     parsing = _Parsing(units, options, listener)
     varying = _parse_new_side(parsing, changed, paths, change.root, all_units)
     results = parsing.results
-    new_side, reached = touched_declarations(changed, change.root, results)
+    new_side, reached = touched_declarations(changed, change.root, results + parsing.skims)
     entries: List[Entry] = list(new_side)
     parsed = parsing.count
     if change.base and not parsing.failed:
-        old = _parse_old_side(parsing, change, varying)
+        old = _parse_old_side(parsing, change, varying, _own_skip(paths))
         entries = removed_declarations(new_side, change.diff, change.root, results, old)
     again = parsing.count - parsed
     not_c = [path for path in paths.other if path not in reached]
-    return Changes(entries, reached, not_c, parsed, again, len(units), parsing.failed)
+    failed = parsing.failed
+    return Changes(entries, reached, not_c, parsed, again, len(units), failed, parsing.skimmed)

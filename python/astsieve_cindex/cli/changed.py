@@ -158,7 +158,8 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
     progress.summarize()
     if arguments.verbose:
         again = f", {found.parsed_again} again at {arguments.base}" if arguments.base else ""
-        progress.note(f"parsed {found.parsed} of {found.units} units{again}")
+        skimmed = f", {found.skimmed} without function bodies first" if found.skimmed else ""
+        progress.note(f"parsed {found.parsed} of {found.units} units{skimmed}{again}")
         if options.cache is not None:
             progress.summarize_cache()
     failed = found.failed

@@ -15,6 +15,7 @@ from ..loading import LibclangMismatchError, load_cindex
 from ..project.builtin_headers import BuiltinHeaders, builtin_headers
 from ..project.cache import CacheError, ScanCache
 from ..project.compilers import compiler_path
+from ..project.known_headers import known_builtin_headers
 from ..project.database import (
     DatabaseError,
     Unit,
@@ -60,16 +61,20 @@ def scan_options(arguments: argparse.Namespace, **settings: Any) -> ScanOptions:
 
 
 def cindex_and_headers(
-    compiler_arguments: Sequence[str], resource_dir: Optional[str]
+    compiler_arguments: Sequence[str], resource_dir: Optional[str], cache: Optional[str] = None
 ) -> Tuple[ModuleType, BuiltinHeaders]:
     """clang.cindex with its libclang loaded, and the builtin headers to parse
-    with; CommandError when libclang cannot be loaded, or when the resource
+    with (the finder's answer kept in the `cache` folder, if any);
+    CommandError when libclang cannot be loaded, or when the resource
     directory given has no builtin headers."""
     try:
         cindex = load_cindex()
     except (LibclangError, LibclangMismatchError) as error:
         raise CommandError(str(error)) from None
-    headers = builtin_headers(cindex, compiler_arguments, resource_dir)
+    if resource_dir is None:
+        headers = known_builtin_headers(cindex, compiler_arguments, cache)
+    else:
+        headers = builtin_headers(cindex, compiler_arguments, resource_dir)
     if resource_dir is not None and headers.missing:
         raise CommandError(headers.missing)
     return cindex, headers
@@ -129,7 +134,8 @@ def project_units(
     compiler = ""
     if arguments.build is None:
         compiler, compiler_arguments = command_line_compiler(compiler_arguments)
-    headers = cindex_and_headers(compiler_arguments, arguments.resource_dir)[1]
+    cache = _cache_folder(arguments)
+    headers = cindex_and_headers(compiler_arguments, arguments.resource_dir, cache)[1]
     if headers.note:
         report(command, "note", headers.note)
     extra = list(headers.arguments)

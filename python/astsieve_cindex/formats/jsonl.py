@@ -16,10 +16,10 @@ import itertools
 import json
 from json.encoder import encode_basestring_ascii as _quote
 from operator import attrgetter
-from typing import Callable, Optional, Sequence, Tuple
+from typing import Callable, Optional, Sequence
 
 from ..table import FORMAT
-from .part import FilePart, section_digest
+from .part import FilePart
 from .registry import FormatError, OutputFormat, register
 from .sections import Section
 
@@ -29,8 +29,8 @@ _encode = json.JSONEncoder(separators=(",", ":")).encode
 _NODE = '{"column":%d,"kind":%s,"spelling":%s,"declaration":%s}'
 
 
-def encode_part(part: FilePart) -> Tuple[str, bytes]:
-    """The digest of the part's declarations and lines, and its JSON line.
+def encode_part(part: FilePart) -> bytes:
+    """The part's JSON line.
 
     The nodes, most of the text, are formatted directly rather than built
     as dicts for the encoder: it takes half the time."""
@@ -55,7 +55,7 @@ def encode_part(part: FilePart) -> Tuple[str, bytes]:
     )
     body = '"declarations":%s,"lines":[%s]' % (declarations, lines)
     head = _encode({"format": FORMAT, "unit": part.unit, "file": part.file, "main": part.main})
-    return section_digest(body, part), (head[:-1] + "," + body + "}\n").encode()
+    return (head[:-1] + "," + body + "}\n").encode()
 
 
 class JsonLinesOutput:

@@ -12,12 +12,11 @@ using it is one clear error.
 from __future__ import annotations
 
 import functools
-import json
 import os
-from typing import Any, Callable, List, Optional, Sequence, Tuple
+from typing import Any, Callable, List, Optional, Sequence
 
 from ..table import FORMAT
-from .part import FilePart, section_digest
+from .part import FilePart
 from .registry import FormatError, OutputFormat, register
 from .sections import Section
 
@@ -79,9 +78,8 @@ def _array(values: Sequence[object], kind: Any) -> Any:
         return pyarrow.array([_utf8(value) for value in values], kind)
 
 
-def encode_part(part: FilePart) -> Tuple[str, bytes]:
-    """The digest of the part's declarations and nodes, and its rows as an
-    Arrow IPC stream."""
+def encode_part(part: FilePart) -> bytes:
+    """The part's rows as an Arrow IPC stream."""
     pyarrow, schema = _pyarrow(), nodes_schema()
     nodes, count = part.nodes, len(part.nodes)
     local, declarations = part.local, part.declarations
@@ -111,9 +109,8 @@ def encode_part(part: FilePart) -> Tuple[str, bytes]:
     sink = pyarrow.BufferOutputStream()
     with pyarrow.ipc.new_stream(sink, schema) as writer:
         writer.write_table(table)
-    described = [[d.kind, d.name, d.first_line, d.last_line] for d in declarations]
-    rows = list(zip(lines, columns, kinds, spellings, own))
-    return section_digest(json.dumps([described, rows]), part), sink.getvalue().to_pybytes()
+    data: bytes = sink.getvalue().to_pybytes()
+    return data
 
 
 class ParquetOutput:

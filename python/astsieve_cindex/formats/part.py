@@ -12,7 +12,7 @@ from typing import Any, Dict, List, NamedTuple, Optional, Sequence
 from ..digests import text_digest
 from ..table import TableDeclaration, TableNode, UnitTable
 
-__all__ = ["FilePart", "file_parts", "section_digest"]
+__all__ = ["FilePart", "file_parts", "part_digest"]
 
 
 class FilePart(NamedTuple):
@@ -30,11 +30,17 @@ class FilePart(NamedTuple):
     local: List[Optional[int]]
 
 
-def section_digest(body: str, part: FilePart) -> str:
-    """The digest of a section's text (JSON, non-ASCII escaped) less the
-    names of its own file in it: an anonymous type is named after the file
-    as the unit reached it (`(unnamed struct at ../include/a.h:3:1)`, or the
-    absolute path), and two spellings of one file make no two variants."""
+def part_digest(part: FilePart) -> str:
+    """The digest of a part's declarations and nodes, whatever format
+    encodes them, less the names of its own file in them: an anonymous
+    type is named after the file as the unit reached it (`(unnamed struct
+    at ../include/a.h:3:1)`, or the absolute path), and two spellings of
+    one file make no two variants. Made before encoding, so that a part
+    the writing process already has is never encoded."""
+    local = part.local
+    described = [[d.kind, d.name, d.first_line, d.last_line] for d in part.declarations]
+    rows = [(n.line, n.column, n.kind, n.spelling, local[n.declaration]) for n in part.nodes]
+    body = json.dumps([described, rows])
     for name in (part.file, part.spelling):
         body = body.replace(json.dumps(name)[1:-1], "")
     return text_digest(body.encode())

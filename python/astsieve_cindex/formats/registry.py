@@ -4,7 +4,7 @@ file's section, and its writer of the sections kept."""
 
 from __future__ import annotations
 
-from typing import Callable, Dict, List, NamedTuple, Optional, Protocol, Sequence, Tuple
+from typing import Callable, Dict, List, NamedTuple, Optional, Protocol, Sequence
 
 from .part import FilePart
 from .sections import Section
@@ -37,8 +37,8 @@ class Output(Protocol):
 class OutputFormat(NamedTuple):
     name: str  # as --format names it
     encoding: str  # as workers encode sections (scan_unit's `encoding`)
-    # The digest of a file's part, less the unit, and its encoded section.
-    encode_part: Callable[[FilePart], Tuple[str, bytes]]
+    # A file's part encoded as its section's data.
+    encode_part: Callable[[FilePart], bytes]
     # The writer, given the destination folder (None: none given) and the
     # writer of text to standard output; FormatError when it cannot be opened.
     open_output: Callable[[Optional[str], Callable[[str], None]], Output]
@@ -69,7 +69,7 @@ def encodings() -> List[str]:
     return [output_format.encoding for output_format in _FORMATS.values()]
 
 
-def encoder(encoding: str) -> Callable[[FilePart], Tuple[str, bytes]]:
+def encoder(encoding: str) -> Callable[[FilePart], bytes]:
     """The part encoder of `encoding`; ValueError for an encoding no format
     has."""
     for output_format in _FORMATS.values():

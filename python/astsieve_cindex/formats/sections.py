@@ -12,7 +12,7 @@ nodes adds nothing.
 
 from __future__ import annotations
 
-from typing import List, NamedTuple, Sequence, Set, Tuple
+from typing import FrozenSet, List, NamedTuple, Sequence, Set, Tuple
 
 __all__ = ["Section", "SectionFilter"]
 
@@ -35,6 +35,10 @@ class SectionFilter:
 
     def __init__(self) -> None:
         self._seen: Set[Tuple[str, str, str]] = set()
+
+    def keys(self) -> FrozenSet[Tuple[str, str, str]]:
+        """The keys (real path, content digest, digest) of the sections seen."""
+        return frozenset(self._seen)
 
     def new_sections(self, sections: Sequence[Section]) -> List[Section]:
         kept = []

@@ -122,6 +122,7 @@ def parse_collecting(
     path: str,
     arguments: Sequence[str],
     unsaved: Sequence[Tuple[bytes, bytes]] = (),
+    skip: int = 0,
 ) -> Tuple[TranslationUnit, Tuple[DiagnosticLine, ...]]:
     """parse_file() with nothing printed, kept on past errors: the unit and
     its diagnostics of warning and error severity and the arguments clang
@@ -130,7 +131,9 @@ def parse_collecting(
     printed: List[str] = []
     try:
         with stderr_into(printed):
-            unit = parse_file(cindex, path, arguments, unsaved=unsaved, keep_errors=True)
+            unit = parse_file(
+                cindex, path, arguments, unsaved=unsaved, keep_errors=True, skip=skip
+            )
     except ParseError as error:
         raise CollectedParseError(str(error), _collected(error.unit, path, printed)) from None
     return unit, _collected(unit, path, printed)

@@ -4,9 +4,16 @@ unit to its worker."""
 from __future__ import annotations
 
 import dataclasses
-from typing import Any, Optional, Tuple
+from typing import Any, FrozenSet, Optional, Tuple
 
-__all__ = ["ScanOptions"]
+__all__ = ["SKIP_BODIES", "SKIP_PREAMBLE_BODIES", "ScanOptions"]
+
+# What a parse may leave out (`skip`): every function body, whose skipped
+# ranges stay exact as the preprocessor still runs over the whole unit; or
+# the function bodies of the main file's preamble (its leading inclusions),
+# whose own declarations and their extents stay as a full parse gives them.
+SKIP_BODIES = "bodies"
+SKIP_PREAMBLE_BODIES = "preamble bodies"
 
 
 @dataclasses.dataclass(frozen=True)
@@ -25,6 +32,9 @@ class ScanOptions:
     after which a unit's worker is killed (by default none).
     `strict`: a unit libclang reports errors for fails (a UnitFailure)
     instead of giving its result with the errors in its diagnostics.
+    `skip`: "" to parse everything, or SKIP_BODIES or SKIP_PREAMBLE_BODIES.
+    `known`: the keys (SectionFilter's) of sections the writing process
+    already has: a worker leaves them out of its result, not encoding them.
     """
 
     pattern: str = ""
@@ -34,6 +44,8 @@ class ScanOptions:
     jobs: Optional[int] = None
     timeout: Optional[float] = None
     strict: bool = False
+    skip: str = ""
+    known: FrozenSet[Tuple[str, str, str]] = frozenset()
 
     def replace(self, **changes: Any) -> "ScanOptions":
         return dataclasses.replace(self, **changes)

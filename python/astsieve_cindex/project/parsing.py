@@ -10,9 +10,11 @@ from typing import Iterator, List, Optional, Sequence, Tuple
 from clang.cindex import Diagnostic, TranslationUnit
 
 from ..names import file_name_bytes, name_text
+from .options import SKIP_BODIES, SKIP_PREAMBLE_BODIES
 
 __all__ = [
     "KEEP_GOING",
+    "SKIPPING",
     "ParseError",
     "diagnostic_text",
     "failure_text",
@@ -21,6 +23,13 @@ __all__ = [
     "parse_file",
     "unit_errors",
 ]
+
+# libclang's parse options that leave function bodies out, by what ScanOptions'
+# `skip` names: every body (CXTranslationUnit_SkipFunctionBodies); or those
+# of the preamble, precompiled on the first parse (LimitSkipFunctionBodies-
+# ToPreamble, PrecompiledPreamble, CreatePreambleOnFirstParse: without the
+# last libclang makes the preamble at the first reparse only).
+SKIPPING = {"": 0, SKIP_BODIES: 0x40, SKIP_PREAMBLE_BODIES: 0x40 | 0x800 | 0x04 | 0x100}
 
 # Diagnostics quoted in a parse failure; the rest are counted.
 _QUOTED_DIAGNOSTICS = 3
@@ -102,14 +111,16 @@ def parse_file(
     headers_missing: Optional[str] = None,
     unsaved: Sequence[Tuple[bytes, bytes]] = (),
     keep_errors: bool = False,
+    skip: int = 0,
 ) -> TranslationUnit:
     """The translation unit of `path` with the preprocessor's record of macros
     and inclusions, parsed on past errors; ParseError when libclang makes no
     unit, or, unless `keep_errors`, reports an error (arguments it ignores
     aside). A header not found is explained by `headers_missing`, the reason
     the builtin headers are missing, when there is one. `unsaved` gives files
-    (path, text) that are read in place of the files on disk."""
-    options = cindex.TranslationUnit.PARSE_DETAILED_PROCESSING_RECORD | KEEP_GOING
+    (path, text) that are read in place of the files on disk; `skip`,
+    libclang's options of what to leave out (SKIPPING)."""
+    options = cindex.TranslationUnit.PARSE_DETAILED_PROCESSING_RECORD | KEEP_GOING | skip
     # As bytes, so that names which are not UTF-8 reach libclang unchanged.
     encoded = file_name_bytes([path, *arguments])
     if encoded is None:

@@ -9,10 +9,9 @@ finishes; `write_scan` writes what a whole scan keeps to an output.
 from __future__ import annotations
 
 import contextlib
-import functools
 import os
 import time
-from typing import Any, Generator, Iterable, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, Dict, Generator, Iterable, Optional, Sequence, Tuple, Union
 
 from clang.cindex import LibclangError
 
@@ -21,12 +20,12 @@ from ..formats import Output, SectionFilter, encode_sections, encodings
 from ..loading import load_cindex
 from ..names import name_text, undecodable_name
 from ..records import unit_table
-from .cache import CacheError
+from .cache import CacheError, ScanCache
 from .database import Unit
 from .diagnostics import CollectedParseError, DiagnosticLine, parse_collecting
 from .listener import Listener
 from .options import ScanOptions
-from .parsing import ParseError, failure_text
+from .parsing import SKIPPING, ParseError, failure_text
 from .results import SectionsResult, TableResult, Timing, UnitFailure, UnitResult
 from .unit_cache import cache_of, entry_result, result_value, unit_identity
 from .workers import WorkerFailure, each_result
@@ -63,11 +62,16 @@ def unit_result(unit: Unit, options: ScanOptions) -> Union[UnitResult, UnitFailu
     """scan_unit's work, as `options` ask for it (their jobs and timeout
     aside). A unit libclang reports errors for gives its result, the errors
     in its diagnostics, or with `options.strict` a UnitFailure."""
-    result = _cached_result(unit, options)
+    return _strictly(_cached_result(unit, options), options)
+
+
+def _strictly(
+    result: Union[UnitResult, UnitFailure], options: ScanOptions
+) -> Union[UnitResult, UnitFailure]:
     if options.strict and not isinstance(result, UnitFailure):
         errors = [line.text for line in result.diagnostics if line.severity == "error"]
         if errors:
-            return UnitFailure(unit, failure_text(unit.file, errors), result.diagnostics)
+            return UnitFailure(result.unit, failure_text(result.unit.file, errors), result.diagnostics)
     return result
 
 
@@ -77,23 +81,43 @@ def _cached_result(unit: Unit, options: ScanOptions) -> Union[UnitResult, UnitFa
             f"unknown encoding {options.encoding!r}: choose one of {', '.join(encodings())}"
         )
     digests = FileDigests()  # each file the unit reads is read once for its digest
-    # Files read in place of those on disk are not what an entry's digests
-    # describe: such a parse neither takes nor leaves an entry.
-    if options.cache is None or options.unsaved or not os.path.isfile(unit.file):
+    found = _entry(unit, options, digests)
+    if found is None:
         return _parse_unit(unit, options, digests)
+    store, identity, kept = found
+    if kept is not None:
+        return kept
+    # The entry keeps the whole result, whatever the writing process knew.
+    result = _parse_unit(unit, options.replace(known=frozenset()), digests)
+    if not isinstance(result, UnitFailure) and not _missed_a_file(result.diagnostics):
+        store.store(identity, result.files, *result_value(result), digests)
+    if isinstance(result, SectionsResult) and options.known:
+        sent = [
+            section
+            for section in result.sections
+            if section.main or (section.path, section.content_hash, section.digest) not in options.known
+        ]
+        result = result._replace(sections=tuple(sent))
+    return result
+
+
+def _entry(
+    unit: Unit, options: ScanOptions, digests: FileDigests
+) -> Optional[Tuple[ScanCache, Dict[str, Any], Optional[UnitResult]]]:
+    """The cache store, the unit's identity and its result kept there (None
+    when there is none to take); None when the unit takes no entry: no
+    cache, files read in place of those on disk (which are not what an
+    entry's digests describe), or a cache that cannot be used."""
+    if options.cache is None or options.unsaved or not os.path.isfile(unit.file):
+        return None
     try:
         store = cache_of(options.cache)
         identity = unit_identity(unit, options)
     except (CacheError, LibclangError, RuntimeError):  # parsing says what is wrong
-        return _parse_unit(unit, options, digests)
+        return None
     found = store.load(identity, digests)
     kept = entry_result(unit, *found, options.encoding) if found is not None else None
-    if kept is not None:
-        return kept
-    result = _parse_unit(unit, options, digests)
-    if not isinstance(result, UnitFailure) and not _missed_a_file(result.diagnostics):
-        store.store(identity, result.files, *result_value(result), digests)
-    return result
+    return store, identity, kept
 
 
 def _missed_a_file(diagnostics: Tuple[DiagnosticLine, ...]) -> bool:
@@ -112,7 +136,7 @@ def _parse_unit(
     try:
         cindex = load_cindex()
         parsed, diagnostics = parse_collecting(
-            cindex, unit.file, unit.parse_arguments(), options.unsaved
+            cindex, unit.file, unit.parse_arguments(), options.unsaved, SKIPPING[options.skip]
         )
     except CollectedParseError as error:
         return UnitFailure(unit, str(error), error.diagnostics)
@@ -134,20 +158,29 @@ def _parse_unit(
     if options.encoding is None:
         return TableResult(unit, table, files, diagnostics, timing)
     sections = encode_sections(
-        table, unit.file, files[0], unit.directory, options.encoding, digests
+        table, unit.file, files[0], unit.directory, options.encoding, digests, options.known
     )
     timing = timing._replace(encode=time.perf_counter() - grouped_at)
     return SectionsResult(unit, sections, files, diagnostics, timing)
 
 
+def _unit_result_of(pair: Tuple[Unit, ScanOptions]) -> Union[UnitResult, UnitFailure]:
+    return unit_result(*pair)
+
+
 def scan(
-    units: Iterable[Unit], options: Optional[ScanOptions] = None, **settings: Any
+    units: Iterable[Unit],
+    options: Optional[ScanOptions] = None,
+    options_of: Optional[Callable[[Unit], ScanOptions]] = None,
+    **settings: Any,
 ) -> Generator[Union[UnitResult, UnitFailure], None, None]:
     """The result of every unit (scan_unit's, as `options` ask, or a
     ScanOptions made of `settings`: pattern=..., jobs=..., ...), in the
     order they finish, from `options.jobs` worker processes (by default one
     per core); a UnitFailure for a unit that failed, or whose worker died,
     or took more than `options.timeout` seconds and was killed.
+    `options_of`, when given, makes each unit's options as it is handed to
+    a worker (their jobs and timeout are `options`').
 
     Workers are started fresh, never forked from a process holding libclang.
     Called from the main thread, the iteration owns Ctrl-C: it stops the
@@ -156,12 +189,27 @@ def scan(
     ends the workers; units already running finish first.
     """
     options = (options or ScanOptions()).replace(**settings)
-    work = functools.partial(unit_result, options=options)
-    for unit, outcome in each_result(work, units, options.jobs, options.timeout):
-        if isinstance(outcome, WorkerFailure):
-            yield UnitFailure(unit, f"{outcome.reason} while parsing {unit.file}")
-        else:
-            yield outcome
+    chosen = options_of or (lambda unit: options)
+    units = list(units)
+    # The units the cache answers for, up to the first it does not, start no
+    # worker: a rescan with nothing changed parses nothing and spawns none.
+    answered = 0
+    while answered < len(units) and options.cache is not None:
+        found = _entry(units[answered], chosen(units[answered]), FileDigests())
+        if found is None or found[2] is None:
+            break
+        yield _strictly(found[2], options)
+        answered += 1
+    units = units[answered:]
+    outcomes = each_result(
+        _unit_result_of, units, options.jobs, options.timeout, lambda unit: (unit, chosen(unit))
+    )
+    with contextlib.closing(outcomes):
+        for unit, outcome in outcomes:
+            if isinstance(outcome, WorkerFailure):
+                yield UnitFailure(unit, f"{outcome.reason} while parsing {unit.file}")
+            else:  # the unit given, not the worker's copy of it
+                yield outcome._replace(unit=unit)
 
 
 def write_scan(
@@ -173,7 +221,9 @@ def write_scan(
     is closed at the end, whether the scan finished or not."""
     chosen = SectionFilter()
     listener.start(len(units))
-    results = scan(units, options)
+    # Each unit goes with the keys of the sections at hand, which its worker
+    # does not encode.
+    results = scan(units, options, lambda unit: options.replace(known=chosen.keys()))
     with contextlib.closing(output), contextlib.closing(results):
         for result in results:
             listener.result(result)

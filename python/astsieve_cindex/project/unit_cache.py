@@ -3,7 +3,7 @@ goes under, and the result as the entry's value and blobs, and back.
 
 The identity holds all that changes a unit's output besides the content of
 the files it reads: its file, arguments and directory, the pattern, the
-encoding, the environment variables that add include folders, the
+encoding, what the parse skips, the environment variables that add include folders, the
 libclang, this package and the record format (and pyarrow for Arrow
 output). The value is the unit's sections (their data as blobs), or its
 table for `encoding` None; and the files it read and its diagnostics.
@@ -59,6 +59,7 @@ def unit_identity(unit: Unit, options: ScanOptions) -> Dict[str, Any]:
         "directory": unit.directory,
         "pattern": options.pattern,
         "encoding": kind,
+        "skip": options.skip,
         "environment": {name: os.environ.get(name) for name in _ENVIRONMENT},
         "libclang": library,
         "package": package,

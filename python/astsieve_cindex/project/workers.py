@@ -88,7 +88,11 @@ class _Worker(Generic[Item]):
     """One worker process, the item it holds, and when that item's time is up."""
 
     def __init__(
-        self, context: SpawnContext, function: Callable[[Any], Any], item: Item
+        self,
+        context: SpawnContext,
+        function: Callable[[Any], Any],
+        item: Item,
+        message: Callable[[Item], Any],
     ) -> None:
         self.connection, theirs = context.Pipe()
         self.process: SpawnProcess = context.Process(
@@ -99,12 +103,13 @@ class _Worker(Generic[Item]):
         self.ready = False
         self.started = time.monotonic()
         self.item = item
+        self.message = message
         self.give(item)
 
     def give(self, item: Item) -> None:
-        """Hands the worker its next item, whose time starts now, or when it
-        is ready."""
-        self.connection.send((item,))
+        """Hands the worker its next item (as `message` makes it, now), whose
+        time starts now, or when it is ready."""
+        self.connection.send((self.message(item),))
         self.item = item
         if self.ready:
             self.started = time.monotonic()
@@ -118,13 +123,15 @@ class _Worker(Generic[Item]):
 class _Pool(Generic[Item, Result]):
     def __init__(
         self,
-        function: Callable[[Item], Result],
+        function: Callable[[Any], Result],
         items: Deque[Item],
         jobs: int,
         timeout: Optional[float],
         interrupts: "_Interrupts",
+        message: Callable[[Item], Any],
     ) -> None:
         self.function = function
+        self.message = message
         self.pending = items
         self.jobs = jobs
         self.timeout = timeout
@@ -148,7 +155,8 @@ class _Pool(Generic[Item, Result]):
             self.busy.append(worker)
         with self.interrupts.ignored():  # workers start in here
             while self.pending and len(self.busy) < self.jobs and not self.interrupts.seen:
-                self.busy.append(_Worker(self.context, self.function, self.pending.popleft()))
+                item = self.pending.popleft()
+                self.busy.append(_Worker(self.context, self.function, item, self.message))
         if not self.pending or self.interrupts.seen:
             for worker in self.idle:
                 worker.connection.close()
@@ -218,12 +226,15 @@ class _Pool(Generic[Item, Result]):
 
 
 def each_result(
-    function: Callable[[Item], Result],
+    function: Callable[[Any], Result],
     items: Iterable[Item],
     jobs: Optional[int] = None,
     timeout: Optional[float] = None,
+    message: Optional[Callable[[Item], Any]] = None,
 ) -> Generator[Tuple[Item, Union[Result, WorkerFailure]], None, None]:
-    """(item, function(item)) for every item, in the order they finish, from
+    """(item, function(message(item))) for every item (`message` makes
+    what a worker gets of an item as it is handed out; by default the item
+    itself), in the order they finish, from
     `jobs` worker processes (by default one per core); (item, WorkerFailure)
     when its worker died, raised, or took more than `timeout` seconds (then
     it is killed). `function` must be picklable, and so its items and results.
@@ -238,7 +249,8 @@ def each_result(
     if not pending:
         return
     with _Interrupts() as interrupts:
-        pool = _Pool(function, pending, jobs or os.cpu_count() or 1, timeout, interrupts)
+        jobs = jobs or os.cpu_count() or 1
+        pool = _Pool(function, pending, jobs, timeout, interrupts, message or _itself)
         try:
             pool.hand_out()
             while pool.busy:
@@ -250,6 +262,10 @@ def each_result(
                     yield result
         finally:
             pool.close()
+
+
+def _itself(item: Item) -> Item:
+    return item
 
 
 class _Interrupts:

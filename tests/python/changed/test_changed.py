@@ -58,10 +58,13 @@ def found(project, touched):
 @pytest.fixture
 def repository(project):
     """The project under git, with a unit that cannot parse, a unit git
-    quotes the name of, and files no unit reads."""
+    quotes the name of, which reaches a guarded header twice (through
+    another header), and files no unit reads."""
     files = {
         "src/broken.cpp": "int broken( {\n",
-        "src/\u00e9.cpp": "int accent() {\n  return 1;\n}\n",
+        "src/\u00e9.cpp": ACCENT.format(1),
+        "include/\u00e9.h": GUARDED,
+        "include/both.h": '#include "\u00e9.h"\n',
         "README.md": "# geo\n",
         "Makefile": "all:\n",
         "tests/unit.tcl": "puts ok\n",
@@ -74,6 +77,13 @@ def repository(project):
     git(project, "add", ".")
     git(project, "commit", "-q", "-m", "base")
     return project
+
+
+ACCENT = '#include "both.h"\n#include "\u00e9.h"\nint accent() {{\n  return {};\n}}\n'
+GUARDED = (
+    "#define ACCENT_VERSION 1\n#ifndef ACCENT_H\n#define ACCENT_H\nstruct accent_record {\n"
+    "  // counted\n  int count;\n  int total;\n};\n#endif\n"
+)
 
 
 DOCS = {"README.md": "# geo\nmore\n", "Makefile": "all:\n\ttrue\n"}
@@ -213,8 +223,15 @@ def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, proje
         (DOCS, ".", [], 0, ["no C or C++ file changed"], None),
         (DOCS, ".", ["--json"], 0, [], r"note: no C or C\+\+ file changed"),
         # git writes "src/\303\251.cpp".
-        ({"src/\u00e9.cpp": "int accent() {\n  return 2;\n}\n"}, ".", [], 0,
-         ["src/\u00e9.cpp:1-3: FUNCTION_DECL accent (changed lines 2)"], None),
+        ({"src/\u00e9.cpp": ACCENT.format(2)}, ".", [], 0,
+         ["src/\u00e9.cpp:3-5: FUNCTION_DECL accent (changed lines 4)"], None),
+        # The second inclusion of a guarded header skips the whole file (a line
+        # before its guard keeps clang from passing over it at once): its
+        # changed lines, a comment's too, are still active in the unit, which
+        # answers alone (the broken unit is not parsed).
+        ({"include/\u00e9.h": GUARDED.replace("// counted", "// counted once").replace(
+            "int count", "long count")}, ".", [], 0,
+         ["include/\u00e9.h:4-8: STRUCT_DECL accent_record (changed lines 5, 6)"], None),
         ({"src/broken.cpp": "int broken( {\nint more;\n"}, ".", ["--strict"], 1, [],
          r"failed: cannot parse \S+/src/broken\.cpp: .+\n"
          rf"{PROG} changed: note: libclang reported 0 warnings and \d+ errors? "
@@ -234,7 +251,7 @@ def test_changed_lists_exactly_the_declarations_of_a_real_git_diff(cindex, proje
          r"its paths are taken relative to --root DIR \(now \S+/project/src\); "
          r"for git diff, give the repository's top folder"),
     ],
-    ids=["others-cost-no-parse", "others-only", "others-only-json", "quoted-path",
+    ids=["others-cost-no-parse", "others-only", "others-only-json", "quoted-path", "guarded-twice",
          "failed-unit", "unit-with-errors", "if-line", "from-a-subfolder"],
 )  # fmt: skip
 def test_changed_says_what_it_made_of_a_real_git_diff(

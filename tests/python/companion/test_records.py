@@ -6,6 +6,8 @@ import os
 
 import pytest
 
+from astsieve_cindex.project.options import SKIP_PREAMBLE_BODIES
+from astsieve_cindex.project.parsing import SKIPPING, parse_file
 from astsieve_cindex.records import unit_records, unit_table
 from astsieve_cindex.table import records_of, table_of
 from python_records import unit_records as python_unit_records
@@ -142,3 +144,24 @@ def test_a_file_name_that_is_not_utf8_is_decoded_with_surrogateescape(cindex, tm
     ]
     (declaration,) = [d for d in table.declarations if d.name == "bad_value"]
     assert os.fsencode(table.files[declaration.file]) == header
+
+
+@pytest.mark.parametrize("name", CASES)
+def test_a_parse_skipping_the_preambles_bodies_keeps_the_main_files_declarations(
+    cindex, tmp_path, builtin_include_args, name
+):
+    # What `changed` reads of a changed source parsed with the function
+    # bodies of its preamble (its leading inclusions) skipped, precompiled.
+    main, _, _, arguments, _ = CASES[name]
+    full = unit_table(parse(cindex, tmp_path, CASES[name], builtin_include_args))
+    skipping = parse_file(
+        cindex, str(tmp_path / main), [*arguments, *builtin_include_args],
+        skip=SKIPPING[SKIP_PREAMBLE_BODIES],
+    )  # fmt: skip
+    table = unit_table(skipping)
+
+    def own(table):
+        declarations = sorted(d for d in table.declarations if d.file == 0)
+        return declarations, [r for r in table.skipped if r.file == 0], table.files[0]
+
+    assert own(table) == own(full) and own(full)[0]
