@@ -117,7 +117,8 @@ class _Parsing:
         self.count = 0  # units parsed, at the base revision too
         self.skimmed = 0  # units parsed with every function body skipped
         self.skims: List[TableResult] = []  # their results, less their declarations
-        self.skim_failures: List[UnitFailure] = []
+        # What the skims gave, failures and errors too, told only if needed.
+        self.skim_outcomes: List[Union[TableResult, UnitFailure]] = []
 
     def run(
         self,
@@ -149,15 +150,15 @@ class _Parsing:
                 else:
                     self.parsed.add(id(result.unit))
                     self.count += 1
-                if id(result.unit) in skimmed and isinstance(result, UnitFailure):
-                    self.skim_failures.append(result)  # told once the skims prove needed
+                if id(result.unit) in skimmed:
+                    self.skim_outcomes.append(result)  # told once the skims prove needed
+                    if isinstance(result, TableResult):
+                        table = result.table._replace(declarations=[])
+                        self.skims.append(result._replace(table=table))
                     continue
                 self.listener.result(result)
                 if not isinstance(result, TableResult):
                     self.failed += 1
-                    continue
-                if id(result.unit) in skimmed:
-                    self.skims.append(result._replace(table=result.table._replace(declarations=[])))
                     continue
                 results.append(result)
                 if stop(result):
@@ -221,9 +222,9 @@ def _parse_new_side(
     parsing.results += parsing.run(firsts, skim=skim, stop=answered)
     noted = _note_skipped(parsing, coverage)
     if coverage.pending():  # the skims were needed: a unit that failed may hold the lines
-        for failure in parsing.skim_failures:
-            parsing.listener.result(failure)
-            parsing.failed += 1
+        for outcome in parsing.skim_outcomes:
+            parsing.listener.result(outcome)
+            parsing.failed += isinstance(outcome, UnitFailure)
         more = _units_for(coverage, parsing.skims, rest) if skim else rest
         for result in parsing.run(more):
             parsing.results.append(result)
