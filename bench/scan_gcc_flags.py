@@ -2,11 +2,12 @@
 database gives it: the same compile commands with GCC's own flags (which
 clang does not take) and -Werror added, and the units with a flag of their
 own (c_project.TARGET_FLAGS) also a GCC target flag of their own, so that
-the units hold two sets of target flags. Checks that the output, with and without --query-driver, equals the
-clean flags' output byte for byte, and measures what --query-driver adds:
-how many times the compiler runs (once per distinct set of target flags,
-not per unit: counted apart from the run, with query_key) and the seconds against the same scan without it (best of 3
-each, side by side in one run).
+the units hold two sets of target flags. Checks that the output, with and
+without --query-driver, equals the clean flags' output byte for byte, and
+measures what --query-driver adds: how many times the compiler runs (once
+per distinct set of target flags, not per unit: the sets counted apart
+from the run, with query_key) and the seconds against the same scan
+without it (best of 3 each, side by side in one run).
 
     .venv/bin/python bench/scan_gcc_flags.py [--units N] [--jobs N]
 """
