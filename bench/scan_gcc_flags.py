@@ -1,10 +1,13 @@
 """`scan` of the generated C project of c_project.py as a GCC build's
 database gives it: the same compile commands with GCC's own flags (which
-clang does not take) and -Werror added. Checks that the output equals the
-clean flags' output byte for byte, and measures what --query-driver adds:
-how many times the compiler runs (once per distinct set of target flags,
-not per unit) and the seconds against the same scan without it (best of 3
-each, side by side in one run).
+clang does not take) and -Werror added, and the units with a flag of their
+own (c_project.TARGET_FLAGS) also a GCC target flag of their own, so that
+the units hold two sets of target flags. Checks that the output, with and
+without --query-driver, equals the clean flags' output byte for byte, and
+measures what --query-driver adds: how many times the compiler runs (once
+per distinct set of target flags, not per unit: the sets counted apart
+from the run, with query_key) and the seconds against the same scan
+without it (best of 3 each, side by side in one run).
 
     .venv/bin/python bench/scan_gcc_flags.py [--units N] [--jobs N]
 """
@@ -30,6 +33,8 @@ GCC_FLAGS = (
     "-fconserve-stack -mindirect-branch=thunk-extern -fno-allow-store-data-races "
     "-mrecord-mcount -fno-ipa-sra -Werror"
 )
+# A target flag of GCC's that some units have and others not.
+OWN_GCC_FLAG = "-mindirect-branch-register"
 
 
 def _scan(build: Path, root: Path, jobs: int, extra: List[str]) -> Tuple[float, bytes, str]:
@@ -43,16 +48,19 @@ def _scan(build: Path, root: Path, jobs: int, extra: List[str]) -> Tuple[float, 
     return seconds, done.stdout, done.stderr.decode()
 
 
-def _asking(build: Path, compiler: str) -> Tuple[float, int, int]:
-    # The queries alone, as the parent makes them: seconds, runs, units.
+def _asking(build: Path, compiler: str) -> Tuple[float, int, int, int]:
+    # The queries alone, as the parent makes them: seconds, runs, distinct
+    # sets of target flags among the units, units.
     from astsieve_cindex.project.database import read_database
-    from astsieve_cindex.project.query_driver import DriverQueries
+    from astsieve_cindex.project.query_driver import DriverQueries, query_key
 
     units = read_database(build)
     started = time.perf_counter()
     queries = DriverQueries(compiler, print)
     queries.units(units)
-    return time.perf_counter() - started, len(queries.answers), len(units)
+    seconds = time.perf_counter() - started
+    distinct = len({query_key(unit) for unit in units})
+    return seconds, len(queries.answers), distinct, len(units)
 
 
 def main() -> None:
@@ -67,7 +75,8 @@ def main() -> None:
         gcc.mkdir()
         entries = json.loads((clean / "compile_commands.json").read_text())
         for entry in entries:
-            entry["command"] = entry["command"].replace(" -c ", f" {GCC_FLAGS} -c ", 1)
+            own = f" {OWN_GCC_FLAG}" if c_project.TARGET_FLAGS in entry["command"] else ""
+            entry["command"] = entry["command"].replace(" -c ", f" {GCC_FLAGS}{own} -c ", 1)
         (gcc / "compile_commands.json").write_text(json.dumps(entries, indent=1))
         compiler = shutil.which(entries[0]["command"].split()[0]) or "cc"
         ways = [(clean, []), (gcc, []), (gcc, ["--query-driver", os.path.normpath(compiler)])]
@@ -76,7 +85,10 @@ def main() -> None:
         clean_run, gcc_run, queried = (min(runs, key=lambda run: run[0]) for runs in zip(*rounds))
         asking = _asking(gcc, os.path.normpath(compiler))
         # One worker writes units in the database's order: the bytes compare.
-        equal = _scan(clean, root, 1, [])[1] == _scan(gcc, root, 1, [])[1]
+        clean_output = _scan(clean, root, 1, [])[1]
+        equal = clean_output == _scan(gcc, root, 1, [])[1]
+        asked = ["--query-driver", os.path.normpath(compiler)]
+        equal_asked = clean_output == _scan(gcc, root, 1, asked)[1]
         runs = re.search(r"--query-driver: ran compilers (\d+) times? for (\d+) units", queried[2])
         ignored = re.search(r"ignored arguments clang does not take: (.*)", gcc_run[2])
     finally:
@@ -87,11 +99,15 @@ def main() -> None:
                       (f"GCC's flags, --query-driver {compiler}", queried)]:  # fmt: skip
         print(f"| {name} | {run[0]:.2f} | {run[0] / clean_run[0]:.2f}x |")
     print(f"output with GCC's flags equal to the clean flags' (bytes): {'yes' if equal else 'NO'}")
+    print(f"... and with --query-driver: {'yes' if equal_asked else 'no (its headers differ)'}")
     print(f"ignored: {ignored.group(1) if ignored else 'none'}")
     if runs:
         print(f"compiler runs: {runs.group(1)} for {runs.group(2)} units")
     print(f"seconds --query-driver adds to the scan: {queried[0] - gcc_run[0]:+.2f}")
-    print(f"the queries alone: {asking[0]:.3f} s, {asking[1]} compiler run(s) for {asking[2]} units")
+    print(
+        f"the queries alone: {asking[0]:.3f} s, {asking[1]} compiler run(s) for {asking[2]} "
+        f"distinct sets of target flags over {asking[3]} units"
+    )
 
 
 if __name__ == "__main__":

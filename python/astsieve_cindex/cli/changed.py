@@ -152,7 +152,7 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
         return _nothing(arguments, "no C or C++ file changed")
     options = scan_options(arguments)
     project = project_units(COMMAND, arguments, [], compiler_arguments)
-    progress = Progress(COMMAND, project.headers_missing, arguments.verbose, project.answered)
+    progress = Progress(COMMAND, project.headers_missing, arguments.verbose, project.asked)
     with progress:
         found = find_changes(change, project.units, options, progress, arguments.all_units)
     progress.summarize()

@@ -85,8 +85,8 @@ def listing_text(
     if headers.note:
         report(LIST, "note", headers.note)
     given = explicit_units([file], headers.arguments, compiler)
-    units, answered = queried(LIST, query_driver, False, given)
-    hint = query_driver_hint(units[0], answered)
+    units, asked = queried(LIST, query_driver, False, given)
+    hint = query_driver_hint(units[0], asked)
     try:
         unit = parse_file(cindex, file, units[0].arguments, headers.missing, keep_errors=not strict)
     except ParseError as error:

@@ -5,8 +5,8 @@ from __future__ import annotations
 
 import argparse
 import os
-from types import ModuleType
-from typing import Any, FrozenSet, List, NamedTuple, Optional, Sequence, Tuple
+from types import MappingProxyType, ModuleType
+from typing import Any, List, Mapping, NamedTuple, Optional, Sequence, Tuple
 
 from clang.cindex import LibclangError
 
@@ -82,12 +82,12 @@ def cindex_and_headers(
 
 class Project(NamedTuple):
     """The units to scan, why a header may not be found (clang's builtin
-    headers are missing), if they are, and the compilers that told their
-    target and headers (--query-driver)."""
+    headers are missing), if they are, and those whose compiler was asked
+    for its target and headers (--query-driver), with whether it answered."""
 
     units: List[Unit]
     headers_missing: Optional[str]
-    answered: FrozenSet[str] = frozenset()
+    asked: Mapping[Unit, bool] = MappingProxyType({})
 
 
 def command_line_compiler(compiler_arguments: Sequence[str]) -> Tuple[str, List[str]]:
@@ -103,12 +103,13 @@ def command_line_compiler(compiler_arguments: Sequence[str]) -> Tuple[str, List[
 
 def queried(
     command: str, query_driver: Optional[str], verbose: bool, units: List[Unit]
-) -> Tuple[List[Unit], FrozenSet[str]]:
+) -> Tuple[List[Unit], Mapping[Unit, bool]]:
     """`units` with the answers of their compilers that `query_driver`
-    (--query-driver GLOBS) allows, and those compilers; the units as they
-    are without it. With `verbose`, a note counts the compiler runs."""
+    (--query-driver GLOBS) allows, and the units whose compiler was asked,
+    with whether it answered; the units as they are without it. With
+    `verbose`, a note counts the compiler runs."""
     if not query_driver:
-        return units, frozenset()
+        return units, MappingProxyType({})
     queries = DriverQueries(query_driver, lambda text: report(command, "note", text))
     units = queries.units(units)
     if verbose and queries.answers:
@@ -119,7 +120,7 @@ def queried(
             f"--query-driver: ran compilers {runs} time{'s' * (runs != 1)} for "
             f"{len(units)} units, once per compiler and set of target flags",
         )
-    return units, frozenset(queries.asked)
+    return units, MappingProxyType(queries.asked)
 
 
 def project_units(
@@ -145,9 +146,8 @@ def project_units(
         units = explicit_units(files, extra, compiler)
     else:
         units = _database_units(command, arguments.build, files, extra)
-    asked = arguments.query_driver
-    units, answered = queried(command, asked, arguments.verbose, units)
-    return Project(units, headers.missing, answered)
+    units, queries = queried(command, arguments.query_driver, arguments.verbose, units)
+    return Project(units, headers.missing, queries)
 
 
 def _database_units(

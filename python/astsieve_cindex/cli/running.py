@@ -7,7 +7,8 @@ ignored."""
 from __future__ import annotations
 
 import sys
-from typing import FrozenSet, NoReturn, Optional, Set, Union
+from types import MappingProxyType
+from typing import Mapping, NoReturn, Optional, Set, Union
 
 from tqdm import tqdm
 
@@ -25,12 +26,16 @@ def plural(number: int, word: str) -> str:
     return f"{number} {word}" + ("" if number == 1 else "s")
 
 
-def query_driver_hint(unit: Unit, answered: FrozenSet[str]) -> str:
-    """For a unit that failed or had errors: what --query-driver would do,
-    when its compiler is not clang nor this machine's and did not answer."""
-    if unit.compiler in answered or is_own_compiler(unit.compiler, unit.directory):
-        return ""
+def query_driver_hint(unit: Unit, asked: Mapping[Unit, bool]) -> str:
+    """For a unit that failed or had errors: that its compiler did not
+    answer --query-driver; or what --query-driver would do, when its
+    compiler is not clang nor this machine's and was not asked."""
     path = compiler_path(unit.compiler, unit.directory) or unit.compiler
+    if unit in asked:
+        failed = f" (--query-driver: its compiler {path} failed to tell its target and headers)"
+        return "" if asked[unit] else failed
+    if is_own_compiler(unit.compiler, unit.directory):
+        return ""
     return (
         f" (its compiler {unit.compiler} is not clang: --query-driver {path} lets it tell "
         "its target and system headers)"
@@ -42,19 +47,19 @@ class Progress:
     done, failed, indexed with errors and taken from the cache, libclang's
     warnings and errors, and the arguments it ignored. `headers_missing`
     explains, once, a header not found; a unit whose compiler is not in
-    `answered` (--query-driver's) and not clang has its line suggest it."""
+    `asked` (by --query-driver) and not clang has its line suggest it."""
 
     def __init__(
         self,
         command: str,
         headers_missing: Optional[str],
         verbose: bool,
-        answered: FrozenSet[str] = frozenset(),
+        asked: Mapping[Unit, bool] = MappingProxyType({}),
     ) -> None:
         self.command = command
         self.headers_missing = headers_missing
         self.verbose = verbose
-        self.answered = answered
+        self.asked = asked
         self.units = self.failed = self.warnings = self.errors = self.cached = 0
         self.with_errors = 0  # units indexed in spite of errors
         self.ignored: Set[str] = set()  # arguments clang ignored
@@ -95,7 +100,7 @@ class Progress:
             self._bar.update()
 
     def _hint(self, result: Union[UnitResult, UnitFailure]) -> str:
-        return query_driver_hint(result.unit, self.answered)
+        return query_driver_hint(result.unit, self.asked)
 
     def note(self, text: str) -> None:
         report(self.command, "note", text)

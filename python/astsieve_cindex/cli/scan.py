@@ -63,7 +63,7 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
         output = output_format.open_output(arguments.output, write_output)
     except FormatError as error:
         raise CommandError(str(error)) from None
-    progress = Progress(COMMAND, project.headers_missing, arguments.verbose, project.answered)
+    progress = Progress(COMMAND, project.headers_missing, arguments.verbose, project.asked)
     with progress:
         write_scan(project.units, options, output, progress)
     progress.summarize()

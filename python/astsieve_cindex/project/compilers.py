@@ -53,13 +53,18 @@ def target_given(arguments: Sequence[str]) -> bool:
 
 
 def compiler_path(compiler: str, directory: str) -> Optional[str]:
-    """The program a database's compiler word runs: a bare name through
-    PATH, a path against the entry's `directory`; normalized, and None when
-    there is no such program."""
+    """The program a database's compiler word runs, as the build ran it
+    from `directory`: a bare name through PATH (a relative folder of PATH
+    taken against `directory`), a path against `directory`; absolute and
+    normalized, and None when there is no such program. This path is the
+    one an allowlist must match and the very one run: no `.` or `..` is
+    left in it for the system to resolve, through a link, elsewhere."""
     if not compiler:
         return None
     if os.sep not in compiler:
-        found = shutil.which(compiler)
+        folders = os.environ.get("PATH", os.defpath).split(os.pathsep)
+        search = os.pathsep.join(os.path.join(directory, folder) for folder in folders)
+        found = shutil.which(compiler, path=search)
         return os.path.normpath(os.path.abspath(found)) if found else None
     path = os.path.normpath(os.path.join(directory, compiler))
     return path if os.path.isfile(path) and os.access(path, os.X_OK) else None

@@ -16,8 +16,9 @@ from __future__ import annotations
 
 import os
 import re
+import signal
 import subprocess
-from typing import Callable, Dict, List, NamedTuple, Optional, Sequence, Set, Tuple
+from typing import Callable, Dict, List, NamedTuple, Optional, Sequence, Tuple
 
 from .compilers import allowlist, compiler_path, implied_target
 from .database import Unit
@@ -26,11 +27,22 @@ __all__ = ["QUERY_SECONDS", "Answer", "DriverQueries", "ask_compiler", "query_ke
 
 # How long a compiler may take to answer.
 QUERY_SECONDS = 10.0
-# Flags that take their value as the next word and change the target or
-# the headers; their value a path when marked so.
-_SEPARATE = {"-target": False, "--sysroot": True, "-isysroot": True, "-x": False}
-_JOINED = ("--target=", "--sysroot=", "-march=", "-std=", "-stdlib=")
-_NOT_TARGET = ("-mllvm",)  # passes options on, changes neither
+# The flags passed on to the compiler are the database's that change its
+# target or headers, and of those only words that cannot make it run
+# another program or read its options from a file: a value is a word of
+# these characters (no path, no leading @, -, or space), a path is made
+# absolute against the entry's directory. Everything else (-B, -wrapper,
+# -specs=, -fplugin=, -fuse-ld=, @FILE, -mllvm ...) stays out of the query.
+_VALUE = re.compile(r"[A-Za-z0-9_.+=,:][A-Za-z0-9_.+=,:-]*")
+_SEPARATE = {"-target": False, "--sysroot": True, "-isysroot": True}
+_JOINED = ("--target=", "-march=", "-std=", "-stdlib=")
+_SWITCHES = ("-nostdinc", "-nostdinc++", "-nostdlibinc")
+_NOT_TARGET = ("-mllvm",)  # passes options on to the code generator
+_LANGUAGES = {
+    f"{language}{header}"
+    for language in ("c", "c++", "objective-c", "objective-c++")
+    for header in ("", "-header")
+}
 _CPLUSPLUS = (".cc", ".cp", ".cpp", ".cxx", ".c++", ".C", ".CPP", ".hh", ".hpp", ".hxx", ".ii")
 _OBJECTIVE = {".m": "objective-c", ".mm": "objective-c++"}
 
@@ -58,29 +70,33 @@ def _language(unit: Unit, given: Optional[str]) -> str:
     return "c++" if cplusplus else "c"
 
 
+def _safe(word: str, prefix: str) -> bool:
+    return word.startswith(prefix) and bool(_VALUE.fullmatch(word[len(prefix) :]))
+
+
 def query_key(unit: Unit) -> Tuple[str, Tuple[str, ...]]:
     """The language of `unit` and the flags of its arguments that change
-    its compiler's target or headers (paths made absolute): units alike in
-    both get one answer from one compiler."""
+    its compiler's target or headers (paths made absolute, odd values
+    dropped): units alike in both get one answer from one compiler."""
     flags: List[str] = []
     language = None
     # The target its name implies is no flag of the compiler's.
     implied = f"--target={implied_target(unit.compiler)}"
     words = iter(word for word in unit.arguments if word != implied)
     for word in words:
-        if word in _SEPARATE:
+        if word in _SEPARATE or word in ("-x", *_NOT_TARGET):
             value = next(words, "")
             if word == "-x":
-                language = value
-                continue
-            if _SEPARATE[word]:
-                value = os.path.join(unit.directory, value)
-            flags += [word, value]
-        elif word.startswith(("--sysroot=",)):
+                language = value if value in _LANGUAGES else language
+            elif _SEPARATE.get(word):
+                flags += [word, os.path.join(unit.directory, value)]
+            elif word in _SEPARATE and _VALUE.fullmatch(value):
+                flags += [word, value]
+        elif word.startswith("--sysroot="):
             flags.append("--sysroot=" + os.path.join(unit.directory, word[len("--sysroot=") :]))
-        elif word.startswith(_JOINED) or word in ("-nostdinc", "-nostdinc++", "-nostdlibinc"):
+        elif word in _SWITCHES or any(_safe(word, prefix) for prefix in _JOINED):
             flags.append(word)
-        elif word.startswith("-m") and word not in _NOT_TARGET:
+        elif _safe(word, "-m") and not word.startswith(_NOT_TARGET):
             flags.append(word)
     return _language(unit, language), tuple(flags)
 
@@ -89,29 +105,46 @@ _TARGET = re.compile(r"^Target: (\S+)", re.M)
 _SEARCH = re.compile(r"^#include <\.\.\.> search starts here:\n(.*?)^End of search list\.", re.M | re.S)
 
 
+def _run(command: Sequence[str], directory: str, seconds: float) -> Tuple[int, str]:
+    # In a session of its own, so that on time out the programs the
+    # compiler started (cc1, holding its stderr) go with it.
+    with subprocess.Popen(
+        command,
+        cwd=directory if os.path.isdir(directory) else None,
+        stdin=subprocess.DEVNULL,
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.PIPE,
+        start_new_session=True,
+    ) as process:
+        try:
+            stderr = process.communicate(timeout=seconds)[1]
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.communicate()
+            raise
+    return process.returncode, stderr.decode("utf-8", "surrogateescape")
+
+
 def ask_compiler(
-    path: str, language: str, flags: Sequence[str], directory: str
+    path: str,
+    language: str,
+    flags: Sequence[str],
+    directory: str,
+    seconds: float = QUERY_SECONDS,
 ) -> Tuple[Optional[Answer], str]:
     """Runs the compiler at `path` (one the allowlist matched) with `flags`
-    on an empty file of `language`: its answer, or None and why not."""
+    on an empty file of `language`, for at most `seconds`: its answer, or
+    None and why not."""
     command = [path, *flags, "-E", "-v", "-x", language, os.devnull]
     try:
-        done = subprocess.run(
-            command,
-            cwd=directory if os.path.isdir(directory) else None,
-            stdin=subprocess.DEVNULL,
-            capture_output=True,
-            timeout=QUERY_SECONDS,
-            check=False,
-        )
+        returncode, text = _run(command, directory, seconds)
     except subprocess.TimeoutExpired:
-        return None, f"gave no answer within {QUERY_SECONDS:g} s"
+        return None, f"gave no answer within {seconds:g} s"
     except OSError as error:
         return None, f"cannot be run: {error.strerror or error}"
-    text = done.stderr.decode("utf-8", "surrogateescape")
     target, search = _TARGET.search(text), _SEARCH.search(text)
-    if done.returncode != 0 or target is None or search is None:
-        last = text.strip().splitlines()[-1:] or [f"exit status {done.returncode}"]
+    if returncode != 0 or target is None or search is None:
+        last = text.strip().splitlines()[-1:] or [f"exit status {returncode}"]
         return None, f"failed ({last[0].strip()})"
     directories = []
     for line in search.group(1).splitlines():
@@ -130,7 +163,9 @@ class DriverQueries:
         self.allowed = allowlist(globs)
         self.note = note
         self.answers: Dict[Tuple[str, str, Tuple[str, ...]], Optional[Answer]] = {}
-        self.asked: Set[str] = set()  # the compilers, as the units name them, that answered
+        # The units whose compiler was asked, as returned, and whether it
+        # answered.
+        self.asked: Dict[Unit, bool] = {}
 
     def unit(self, unit: Unit) -> Unit:
         """`unit` with its compiler's answer added to its arguments when the
@@ -146,12 +181,11 @@ class DriverQueries:
             if answer is None:
                 asked = " ".join([path, *flags, "-E", "-v", "-x", language, os.devnull])
                 self.note(f"--query-driver: {asked} {why}; its units are parsed without it")
-            else:
-                self.asked.add(unit.compiler)
         answer = self.answers[key]
-        if answer is None:
-            return unit
-        return unit._replace(arguments=unit.arguments + answer.arguments())
+        if answer is not None:
+            unit = unit._replace(arguments=unit.arguments + answer.arguments())
+        self.asked[unit] = answer is not None
+        return unit
 
     def units(self, units: Sequence[Unit]) -> List[Unit]:
         return [self.unit(unit) for unit in units]

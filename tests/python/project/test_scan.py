@@ -6,12 +6,14 @@ import os
 import pickle
 import re
 import shutil
+import time
 from pathlib import Path
 
 import pytest
 
 from astsieve_cindex.table import FORMAT
 from astsieve_cindex.project.database import read_database
+from astsieve_cindex.project.query_driver import ask_compiler
 from astsieve_cindex.project.scan import scan_unit
 from astsieve_cindex.formats.sections import SectionFilter
 from command_output import own_stderr
@@ -145,6 +147,19 @@ def test_names_that_are_not_utf8_fail_only_their_own_unit(tmp_path):
 
 
 ARM_GCC = shutil.which("arm-none-eabi-gcc")
+# A program a database must not make astsieve run: it leaves a mark.
+TRAP = "#!/bin/sh\ntouch '{tmp}/ran'\nexec \"$@\"\n"
+
+
+def _set_traps(root):
+    """The trap under the names a database could make a compiler or its
+    driver run: a compiler of its own, the cc1 that -B would choose, a
+    -wrapper; and a response file that names -B."""
+    for name in ("tools/arm-none-eabi-gcc", "cc1", "evil.sh"):
+        (root / name).parent.mkdir(exist_ok=True)
+        (root / name).write_text(TRAP.format(tmp=root))
+        (root / name).chmod(0o755)
+    (root / "evil.rsp").write_text(f"-B{root}/\n")
 
 
 @pytest.mark.parametrize(
@@ -164,6 +179,32 @@ ARM_GCC = shutil.which("arm-none-eabi-gcc")
         # Allowed, but run only when its path matches.
         ({"firmware.c": (FIRMWARE, FIRMWARE_COMPILER)}, ["--query-driver", "/nowhere/*-gcc"], 0,
          r"warning: \S+/firmware\.c: indexed with .*"),
+        # An allowed compiler that fails: one line, its unit parsed as without it.
+        ({"firmware.c": (FIRMWARE, [*FIRMWARE_COMPILER, "-x", "objective-c"])},
+         ["--query-driver", "**/arm-none-eabi-*"], 0,
+         r"note: --query-driver: \S+/arm-none-eabi-gcc -mcpu=cortex-m4 -mthumb -mfloat-abi=hard "
+         r"-E -v -x objective-c /dev/null failed \(arm-none-eabi-gcc: error: language "
+         r"objective-c not recognized\); its units are parsed without it\n"
+         rf"{PROG} scan: warning: \S+/firmware\.c: indexed with \d+ errors: [^\n]* "
+         r"\(--query-driver: its compiler \S+/arm-none-eabi-gcc failed to tell its target and "
+         rf"headers\)\n{PROG} scan: note: libclang reported .*"),
+        # A database names a program outside the allowlist: by itself, or
+        # through a matched folder and back out.
+        ({"firmware.c": (FIRMWARE, ["tools/arm-none-eabi-gcc", *FIRMWARE_COMPILER[1:]])},
+         ["--query-driver", "{bin}/arm-none-eabi-*"], 0,
+         r"warning: \S+/firmware\.c: indexed with .* --query-driver \S+/tools/arm-none-eabi-gcc "
+         r"lets .*"),
+        ({"firmware.c": (FIRMWARE, ["{bin}/{up}/tools/arm-none-eabi-gcc", *FIRMWARE_COMPILER[1:]])},
+         ["--query-driver", "{bin}/**"], 0,
+         r"warning: \S+/firmware\.c: indexed with .* --query-driver \S+/tools/arm-none-eabi-gcc "
+         r"lets .*"),
+        # An allowed compiler is given none of the flags that would make it
+        # run another program.
+        ({"firmware.c": (FIRMWARE, [*FIRMWARE_COMPILER, "-B{tmp}/", "-wrapper", "{tmp}/evil.sh,",
+                                    "-specs={tmp}/evil.specs", "-fplugin={tmp}/evil.so",
+                                    "-fuse-ld={tmp}/evil.sh", "-mllvm=-x", "@evil.rsp"])},
+         ["--query-driver", "{bin}/arm-none-eabi-*"], 0,
+         r"note: ignored arguments clang does not take: .*"),
         # A header the build generates and this one did not.
         ({"generated.c": (GENERATED, ["cc"])}, [], 0,
          r"warning: \S+/generated\.c: indexed with 2 errors: \S+/generated\.c:1:10: error: "
@@ -172,16 +213,26 @@ ARM_GCC = shutil.which("arm-none-eabi-gcc")
          r"failed: cannot parse \S+/generated\.c: \S+/generated\.c:1:10: error: "
          rf"'generated/config\.h' file not found; .*\n{PROG} scan: note: .*"),
     ],
-    ids=["query-driver", "cross-compiler", "not-allowed", "missing-header", "strict"],
+    ids=["query-driver", "cross-compiler", "not-allowed", "compiler-fails", "outside-allowlist",
+         "out-of-matched-folder", "dangerous-flags", "missing-header", "strict"],
 )  # fmt: skip
 def test_units_of_real_builds_are_indexed_and_their_errors_said(
     tmp_path, sources, options, status, said
 ):
     if "firmware.c" in sources and ARM_GCC is None:
         pytest.skip("no arm-none-eabi-gcc (deps/apt-packages: gcc-arm-none-eabi)")
+    _set_traps(tmp_path)
+    bin = os.path.dirname(ARM_GCC or "/usr/bin/cc")
+    names = {"tmp": tmp_path, "bin": bin, "up": os.path.relpath(tmp_path, bin)}
+    sources = {
+        name: (text, [word.format(**names) for word in command])
+        for name, (text, command) in sources.items()
+    }
     write_c_database(tmp_path, sources)
+    options = [option.format(**names) for option in options]
     done = run_cli("scan", "-p", ".", *options, cwd=tmp_path)
     assert done.returncode == status, done.stderr
+    assert not (tmp_path / "ran").exists()
     stderr = own_stderr(done.stderr)
     assert re.fullmatch(rf"{PROG} scan: {said}\n" if said else "", stderr, re.S), stderr
     functions = {
@@ -192,3 +243,23 @@ def test_units_of_real_builds_are_indexed_and_their_errors_said(
     }
     expected = {"send"} if "firmware.c" in sources else {"first", "second", "third"}
     assert functions == (set() if status else expected)
+
+
+def test_a_compiler_that_does_not_answer_in_time_is_stopped_with_what_it_started(tmp_path):
+    # It starts a program of its own that outlives it unless stopped.
+    compiler = tmp_path / "slow-gcc"
+    compiler.write_text("#!/bin/sh\nsleep 60 >/dev/null 2>&1 &\necho $! > started\nwait\n")
+    compiler.chmod(0o755)
+    answer = ask_compiler(str(compiler), "c", ["-mthumb"], str(tmp_path), seconds=0.5)
+    assert answer == (None, "gave no answer within 0.5 s")
+    started = int((tmp_path / "started").read_text())
+    for _ in range(100):  # the system reaps it soon after it was killed
+        try:
+            state = Path(f"/proc/{started}/stat").read_text().rsplit(")", 1)[1].split()[0]
+        except FileNotFoundError:
+            break
+        if state == "Z":
+            break
+        time.sleep(0.02)
+    else:
+        pytest.fail(f"the compiler's own program {started} still runs")
