@@ -20,7 +20,7 @@ from ..project.cache import ScanCache
 from ..project.database import Unit
 from ..project.listener import Listener
 from ..project.options import SKIP_BODIES, SKIP_PREAMBLE_BODIES, ScanOptions
-from ..project.results import TableResult, UnitFailure
+from ..project.results import TableResult, UnitFailure, UnitResult
 from ..project.scan import scan
 from .base import old_texts
 from .diff import Diff, is_c_file, read_diff
@@ -118,7 +118,7 @@ class _Parsing:
         self.skimmed = 0  # units parsed with every function body skipped
         self.skims: List[TableResult] = []  # their results, less their declarations
         # What the skims gave, failures and errors too, told only if needed.
-        self.skim_outcomes: List[Union[TableResult, UnitFailure]] = []
+        self.skim_outcomes: List[Union[UnitResult, UnitFailure]] = []
 
     def run(
         self,
