@@ -193,9 +193,10 @@ def scan(
     units = list(units)
     # The units the cache answers for, up to the first it does not, start no
     # worker: a rescan with nothing changed parses nothing and spawns none.
-    answered = 0
+    # The headers they share are read once for all of them.
+    answered, digests = 0, FileDigests()
     while answered < len(units) and options.cache is not None:
-        found = _entry(units[answered], chosen(units[answered]), FileDigests())
+        found = _entry(units[answered], chosen(units[answered]), digests)
         if found is None or found[2] is None:
             break
         yield _strictly(found[2], options)
