@@ -25,7 +25,7 @@ from .database import Unit
 from .diagnostics import CollectedParseError, DiagnosticLine, parse_collecting
 from .listener import Listener
 from .options import ScanOptions
-from .parsing import SKIPPING, ParseError, failure_text
+from .parsing import SKIPPING, ParseError, failure_text, included_names
 from .results import SectionsResult, TableResult, Timing, UnitFailure, UnitResult
 from .unit_cache import cache_of, entry_result, result_value, unit_identity
 from .workers import WorkerFailure, each_result
@@ -150,7 +150,7 @@ def _parse_unit(
         if isinstance(error, UnicodeDecodeError):
             why = f"a file it reads has a name that is not UTF-8: {undecodable_name(error)}"
         return UnitFailure(unit, f"cannot group {unit.file}: {why}", diagnostics)
-    names = [name_text(lambda: inclusion.include.name) for inclusion in parsed.get_includes()]
+    names = included_names(cindex, parsed)
     main = name_text(lambda: parsed.spelling)
     files = tuple(os.path.join(unit.directory, name) for name in (main, *names))
     grouped_at = time.perf_counter()
