@@ -15,6 +15,12 @@ size the same records took in the former format (one object per file and
 line, every node with its whole declaration, every header again for each
 unit that includes it).
 
+--preamble: for the chosen project, each unit scanned in one worker twice,
+parsed in full and with its preamble's function bodies skipped
+(SKIP_PREAMBLE_BODIES), main files only and with the project's headers
+accepted: the whole scan's wall seconds side by side and how many units'
+encoded records come out byte for byte the same.
+
 Projects are written to a temporary folder with their compile_commands.json;
 whole runs are timed as the command line runs them, output to a file.
 """
@@ -41,6 +47,7 @@ from astsieve_cindex.project.database import Unit, read_database
 from astsieve_cindex.records import NodeRecord
 from astsieve_cindex.project.builtin_headers import builtin_headers
 from astsieve_cindex.project.results import TableResult
+from astsieve_cindex.project.options import SKIP_PREAMBLE_BODIES
 from astsieve_cindex.project.scan import scan
 from astsieve_cindex.formats.sections import SectionFilter
 from astsieve_cindex.project.workers import WorkerFailure, each_result
@@ -307,6 +314,40 @@ def c_project_run(arguments: argparse.Namespace, folder: Path, extra: List[str])
     )
 
 
+def _records(units: List[Unit], pattern: str, skip: str) -> tuple:
+    """Each unit's encoded records ({file: bytes}) from one worker, and the
+    whole scan's wall seconds."""
+    started = time.perf_counter()
+    found = {}
+    for result in scan(units, pattern=pattern, jobs=1, encoding="jsonl", skip=skip):
+        if result.error is not None:
+            raise SystemExit(f"unit failed: {result.error}")
+        found[result.unit.file] = b"".join(section.data for section in result.sections)
+    return found, time.perf_counter() - started
+
+
+def preamble_run(arguments: argparse.Namespace, folder: Path, extra: List[str]) -> None:
+    """A scan parsing each unit in full against one skipping its preamble's
+    function bodies: time, and units whose records are byte-identical."""
+    project = c_project if arguments.project == "c" else sys.modules[__name__]
+    build = project.generate(folder / "project", arguments.units)
+    headers = builtin_headers(load_cindex(), extra, None)
+    added = (*extra, *headers.arguments)
+    units = [unit._replace(arguments=unit.arguments + added) for unit in read_database(build)]
+    modes = {"main files": "", "with headers": "(.*/)?include/.*"}
+    print(
+        f"scan --project {arguments.project}, {len(units)} units, one worker; full parse "
+        "against the preamble's function bodies skipped"
+    )
+    print(f"  {'':14} {'full s':>8} {'skipped s':>10} {'ratio':>7} {'identical units':>16}")
+    for mode, pattern in modes.items():
+        full, full_seconds = _records(units, pattern, "")
+        fast, fast_seconds = _records(units, pattern, SKIP_PREAMBLE_BODIES)
+        same = sum(full[file] == fast.get(file) for file in full)
+        cells = f"{full_seconds:8.2f} {fast_seconds:10.2f} {_ratio(fast_seconds, full_seconds):>7}"
+        print(f"  {mode:<14} {cells} {f'{same} of {len(full)}':>16}")
+
+
 def main(argv: Sequence[str] = ()) -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument(
@@ -326,6 +367,12 @@ def main(argv: Sequence[str] = ()) -> None:
         default=4,
         help="cxx: units also split with every header accepted (pattern .*), default 4",
     )
+    parser.add_argument(
+        "--preamble",
+        action="store_true",
+        help="time a scan with the preamble's function bodies skipped against the full parse, "
+        "and count the units whose records stay byte-identical",
+    )
     parser.add_argument("--floor", metavar="BUILD", help=argparse.SUPPRESS)
     parser.add_argument("--jobs", type=int, default=1, help=argparse.SUPPRESS)
     parser.add_argument(
@@ -341,6 +388,7 @@ def main(argv: Sequence[str] = ()) -> None:
         return
     with tempfile.TemporaryDirectory(prefix="astsieve-scan-bench-") as folder:
         run = c_project_run if arguments.project == "c" else cxx_project
+        run = preamble_run if arguments.preamble else run
         run(arguments, Path(folder), extra)
 
 

@@ -35,15 +35,20 @@ def text_digest(text: bytes) -> str:
 
 
 class FileDigests:
-    """The digests of the files one parse read, each file read once however
-    it is named: the first ask reads it, later ones are answered from
-    memory."""
+    """The digests of the files one parse read (or the units one process
+    checks at once), each file read once however it is named: the first ask
+    reads it, later ones are answered from memory, a name asked again
+    without resolving it anew."""
 
     def __init__(self) -> None:
         self._known: Dict[str, Optional[str]] = {}
+        self._named: Dict[str, Optional[str]] = {}
 
     def of(self, path: str) -> Optional[str]:
+        if path in self._named:
+            return self._named[path]
         real = os.path.realpath(path)
         if real not in self._known:
             self._known[real] = file_digest(real)
+        self._named[path] = self._known[real]
         return self._known[real]

@@ -19,6 +19,7 @@ __all__ = [
     "diagnostic_text",
     "failure_text",
     "ignored_argument",
+    "included_names",
     "indexed_text",
     "parse_file",
     "unit_errors",
@@ -142,6 +143,24 @@ def parse_file(
     failure = ParseError(failure_text(path, errors, headers_missing))
     failure.unit = unit
     raise failure
+
+
+def included_names(cindex: ModuleType, unit: TranslationUnit) -> List[str]:
+    """The name of every file the unit included, in libclang's order, as
+    unit.get_includes() gives them; without the location of each inclusion,
+    which that makes and a scan does not use (a tenth of a small unit's
+    parse)."""
+    callback = getattr(cindex, "callbacks", {}).get("translation_unit_includes")
+    if callback is None:  # bindings of another shape
+        return [name_text(lambda: inclusion.include.name) for inclusion in unit.get_includes()]
+    names: List[str] = []
+
+    def visit(file: object, _stack: object, depth: int, _data: object) -> None:
+        if depth > 0:
+            names.append(name_text(lambda: cindex.File(file).name))
+
+    cindex.conf.lib.clang_getInclusions(unit, callback(visit), None)
+    return names
 
 
 def unit_errors(unit: TranslationUnit) -> List[str]:

@@ -25,7 +25,7 @@ from .database import Unit
 from .diagnostics import CollectedParseError, DiagnosticLine, parse_collecting
 from .listener import Listener
 from .options import ScanOptions
-from .parsing import SKIPPING, ParseError, failure_text
+from .parsing import SKIPPING, ParseError, failure_text, included_names
 from .results import SectionsResult, TableResult, Timing, UnitFailure, UnitResult
 from .unit_cache import cache_of, entry_result, result_value, unit_identity
 from .workers import WorkerFailure, each_result
@@ -150,7 +150,7 @@ def _parse_unit(
         if isinstance(error, UnicodeDecodeError):
             why = f"a file it reads has a name that is not UTF-8: {undecodable_name(error)}"
         return UnitFailure(unit, f"cannot group {unit.file}: {why}", diagnostics)
-    names = [name_text(lambda: inclusion.include.name) for inclusion in parsed.get_includes()]
+    names = included_names(cindex, parsed)
     main = name_text(lambda: parsed.spelling)
     files = tuple(os.path.join(unit.directory, name) for name in (main, *names))
     grouped_at = time.perf_counter()
@@ -193,9 +193,10 @@ def scan(
     units = list(units)
     # The units the cache answers for, up to the first it does not, start no
     # worker: a rescan with nothing changed parses nothing and spawns none.
-    answered = 0
+    # The headers they share are read once for all of them.
+    answered, digests = 0, FileDigests()
     while answered < len(units) and options.cache is not None:
-        found = _entry(units[answered], chosen(units[answered]), FileDigests())
+        found = _entry(units[answered], chosen(units[answered]), digests)
         if found is None or found[2] is None:
             break
         yield _strictly(found[2], options)

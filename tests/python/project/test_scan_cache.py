@@ -20,13 +20,26 @@ def cache_entries(folder):
     return {path.name: path.stat().st_mtime_ns for path in (folder / f"v{CACHE_VERSION}").glob("*.entry")}
 
 
-def cached_scan(project, cache):
-    """The output of a scan with `cache`, and how many units came from it."""
+def kept_answers(folder):
+    """{file: its modification time} of the builtin-header finder's answers
+    kept in a cache folder."""
+    return {path.name: path.stat().st_mtime_ns for path in folder.glob("builtin-headers-*.json")}
+
+
+def cached_scan(project, cache, logged=False):
+    """The output of a scan with `cache`, and how many units came from it;
+    when `logged`, also the files libclang says it parsed (its log, which a
+    worker's parse hands on as warnings that --verbose prints)."""
     options = ["--pattern", HEADERS, "--jobs", "1", "--verbose", "--cache", str(cache)]
-    done = run_cli("scan", "-p", "build", *options, cwd=project)
+    env = {"LIBCLANG_LOGGING": "1"} if logged else None
+    done = run_cli("scan", "-p", "build", *options, cwd=project, env=env)
     assert done.returncode == 0, done.stderr
     (hits,) = re.findall(r"scan: note: (\d+) of 2 units from the cache\n", done.stderr)
-    return done.stdout, int(hits)
+    if not logged:
+        return done.stdout, int(hits)
+    line = r"^\[libclang:clang_parseTranslationUnit\w*: [0-9.]+\] (.+?): "
+    parsed = re.findall(line, done.stderr, re.M)
+    return done.stdout, int(hits), parsed
 
 
 def damage_entry(cache, unit, damage):
@@ -49,18 +62,21 @@ def test_a_warm_cache_parses_only_the_units_whose_files_changed(project, tmp_pat
     cold, hits = cached_scan(project, cache)
     uncached = run_cli("scan", "-p", "build", "--pattern", HEADERS, "--jobs", "1", cwd=project)
     assert (cold, hits) == (uncached.stdout, 0) and len(json_lines(cold)) == 3
-    entries = cache_entries(cache)
-    assert len(entries) == 2
+    entries, answers = cache_entries(cache), kept_answers(cache)
+    assert len(entries) == 2 and len(answers) == 1
     if damage is not None:  # never believed: parsed again, and the entry rebuilt
         damage_entry(cache, area, damage)
         assert cached_scan(project, cache) == (cold, 1)
         assert len(cache_entries(cache)) == 2 and cache_entries(cache) != entries
         entries = cache_entries(cache)
-    # Nothing parsed, nothing written.
-    assert cached_scan(project, cache) == (cold, 2) and cache_entries(cache) == entries
+    # Nothing parsed, no unit and no probe of the builtin headers (their
+    # finder's answer is read, not found and written again), nothing written.
+    assert cached_scan(project, cache, logged=True) == (cold, 2, [])
+    assert cache_entries(cache) == entries and kept_answers(cache) == answers
     edit(area, "unused_helper", "spare_helper")
-    changed, hits = cached_scan(project, cache)
+    changed, hits, parsed = cached_scan(project, cache, logged=True)
     assert (changed, hits) == (cached_scan(project, tmp_path / "fresh")[0], 1) and changed != cold
+    assert parsed == [str(area)]
     renewed = cache_entries(cache)
     assert [renewed[name] == entries[name] for name in sorted(entries)].count(False) == 1
     edit(project / "include" / "geo.h", "int x;", "int x = 0;")  # read by both

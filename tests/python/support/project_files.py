@@ -163,11 +163,13 @@ def project(tmp_path):
     return root
 
 
-def run_cli(*arguments, cwd, stdin=None):
+def run_cli(*arguments, cwd, stdin=None, env=None):
+    """The command line run in `cwd`, with `env` added to the environment."""
     return subprocess.run(
         [sys.executable, "-m", "astsieve_cindex", *arguments],
         cwd=cwd,
         input=stdin,
+        env={**os.environ, **(env or {})},
         capture_output=True,
         text=True,
         timeout=300,
