@@ -6,7 +6,8 @@ size and time of change) and version, the compiler arguments, the
 environment variables that add include folders, and the resource
 directories this machine offers (the folders the finder's globs find).
 The folder is untrusted input: a file that is not such an answer for the
-same key is ignored and written anew.
+same key, or whose arguments are not the compiler arguments with at most
+one of those resource directories added, is ignored and written anew.
 """
 
 from __future__ import annotations
@@ -50,7 +51,14 @@ def _answer(document: Any, key: Dict[str, Any]) -> Optional[BuiltinHeaders]:
     if not isinstance(document, dict) or document.get("key") != key:
         return None
     arguments, note, missing = document.get("arguments"), document.get("note"), document.get("missing")
-    if not (isinstance(arguments, list) and all(isinstance(a, str) for a in arguments)):
+    # Only what the finder itself answers is believed: the compiler
+    # arguments as given, and perhaps one of this machine's resource
+    # directories; never words of the file's own, which libclang would run.
+    given = key["arguments"]
+    if not isinstance(arguments, list) or arguments[: len(given)] != given:
+        return None
+    added = arguments[len(given) :]
+    if added and not (len(added) == 2 and added[0] == "-resource-dir" and added[1] in key["folders"]):
         return None
     if not all(text is None or isinstance(text, str) for text in (note, missing)):
         return None

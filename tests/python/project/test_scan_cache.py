@@ -56,7 +56,14 @@ def damage_entry(cache, unit, damage):
         path.write_bytes(data[:at] + bytes([data[at] ^ 1]) + data[at + 1 :])
 
 
-@pytest.mark.parametrize("damage", [None, "truncated", "flipped"])
+def give_answer_arguments(cache, words):
+    """The kept builtin-header answer, its arguments followed by `words`."""
+    (path,) = cache.glob("builtin-headers-*.json")
+    answer = json.loads(path.read_text())
+    path.write_text(json.dumps({**answer, "arguments": answer["arguments"] + words}))
+
+
+@pytest.mark.parametrize("damage", [None, "truncated", "flipped", "answer"])
 def test_a_warm_cache_parses_only_the_units_whose_files_changed(project, tmp_path, damage):
     cache, area = tmp_path / "cache", project / "src" / "area.cpp"
     cold, hits = cached_scan(project, cache)
@@ -64,7 +71,11 @@ def test_a_warm_cache_parses_only_the_units_whose_files_changed(project, tmp_pat
     assert (cold, hits) == (uncached.stdout, 0) and len(json_lines(cold)) == 3
     entries, answers = cache_entries(cache), kept_answers(cache)
     assert len(entries) == 2 and len(answers) == 1
-    if damage is not None:  # never believed: parsed again, and the entry rebuilt
+    if damage == "answer":  # words libclang would act on are no answer of the finder's
+        give_answer_arguments(cache, ["-Xclang", "-load", "-Xclang", str(tmp_path / "evil.so")])
+        assert cached_scan(project, cache) == (cold, 2) and kept_answers(cache) != answers
+        answers = kept_answers(cache)
+    elif damage is not None:  # never believed: parsed again, and the entry rebuilt
         damage_entry(cache, area, damage)
         assert cached_scan(project, cache) == (cold, 1)
         assert len(cache_entries(cache)) == 2 and cache_entries(cache) != entries
