@@ -7,7 +7,9 @@
 // main_path) and children_by_path(node, pattern, main_path) take the
 // companion's arguments as its public functions do (main_path None: the
 // unit's main file). bind_records(...) comes before unit_table(handle, unit,
-// pattern, directory), the records of a unit (records.h). libclang_file(address)
+// pattern, directory), the records of a unit (records.h); included_names(handle,
+// unit) lists the files it included (inclusions.h). part_text(declarations,
+// nodes, local) is the text of a file part's digest (part_text.h). libclang_file(address)
 // names the libclang file in use, with the engine's lookup of the loaded
 // libclang. Python's cyclic collector is paused during each call and restored
 // on every exit.
@@ -20,8 +22,10 @@
 #include "arguments.h"
 #include "bindings.h"
 #include "cursor_list.h"
+#include "inclusions.h"
 #include "libclang/lookup.h"
 #include "packing.h"
+#include "part_text.h"
 #include "records.h"
 #include "walk/grouping.h"
 
@@ -98,6 +102,24 @@ PyObject* unit_table(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   });
 }
 
+PyObject* included_names(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  return run("included_names", args, nargs, 2, [](PyObject* const* arguments, Ref& unit) {
+    const std::uint64_t handle = handle_argument(arguments[0]);
+    Py_INCREF(arguments[1]);
+    unit = Ref(arguments[1]);
+    return [handle] { return astsieve_cindex::included_names(handle); };
+  });
+}
+
+PyObject* part_text(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 3) {
+    PyErr_Format(PyExc_TypeError, "part_text() takes 3 positional arguments (%zd given)", nargs);
+    return nullptr;
+  }
+  return translating_exceptions(
+      [args] { return astsieve_cindex::part_text(args[0], args[1], args[2]); });
+}
+
 // The arguments of the cursor queries: (node, pattern, main_path).
 struct CursorCall {
   astsieve::CursorTuple cursor;
@@ -160,6 +182,12 @@ PyMethodDef functions[] = {
     {"unit_table", fast<unit_table>(), METH_FASTCALL,
      "unit_table(handle, unit, pattern, directory): (files, declarations, nodes, skipped) of "
      "records.unit_table."},
+    {"included_names", fast<included_names>(), METH_FASTCALL,
+     "included_names(handle, unit): the name of every file the unit included, in libclang's "
+     "order."},
+    {"part_text", fast<part_text>(), METH_FASTCALL,
+     "part_text(declarations, nodes, local): the text of a file part's digest, as json.dumps "
+     "writes it."},
     {"subtree_lines", fast<subtree_lines>(), METH_FASTCALL,
      "subtree_lines(node, pattern, main_path): update_path_lineno."},
     {"children_by_path", fast<children_by_path>(), METH_FASTCALL,

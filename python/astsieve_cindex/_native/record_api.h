@@ -8,7 +8,9 @@
 
 namespace astsieve_cindex::record_api {
 
+using astsieve::libclang::ClientData;
 using astsieve::libclang::Cursor;
+using astsieve::libclang::File;
 using astsieve::libclang::SourceLocation;
 using astsieve::libclang::String;
 using astsieve::libclang::TranslationUnit;
@@ -34,6 +36,11 @@ struct Type {
 
 extern "C" {
 
+// CXInclusionVisitor: a file the unit included, and the stack of inclusions
+// that reached it (empty for the main file).
+using InclusionVisitor = void (*)(File included_file, SourceLocation* inclusion_stack,
+                                  unsigned include_len, ClientData client_data);
+
 // Named as in libclang without the "clang_" prefix. A CXCursorKind is passed
 // as the int it is.
 struct Functions {
@@ -50,6 +57,7 @@ struct Functions {
   String (*getTypeSpelling)(Type type);
   SourceRangeList* (*getAllSkippedRanges)(TranslationUnit unit);
   void (*disposeSourceRangeList)(SourceRangeList* ranges);
+  void (*getInclusions)(TranslationUnit unit, InclusionVisitor visitor, ClientData client_data);
 };
 
 }  // extern "C"
@@ -69,6 +77,7 @@ void for_each_function(Functions& table, Bind&& bind) {
   bind("clang_getTypeSpelling", table.getTypeSpelling);
   bind("clang_getAllSkippedRanges", table.getAllSkippedRanges);
   bind("clang_disposeSourceRangeList", table.disposeSourceRangeList);
+  bind("clang_getInclusions", table.getInclusions);
 }
 
 // The bound table; binds the engine's table first, then this one, on first

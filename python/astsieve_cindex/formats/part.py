@@ -9,6 +9,7 @@ import os
 from operator import attrgetter
 from typing import Any, Dict, List, NamedTuple, Optional, Sequence
 
+from .. import _native
 from ..digests import text_digest
 from ..table import TableDeclaration, TableNode, UnitTable
 
@@ -37,10 +38,11 @@ def part_digest(part: FilePart) -> str:
     at ../include/a.h:3:1)`, or the absolute path), and two spellings of
     one file make no two variants. Made before encoding, so that a part
     the writing process already has is never encoded."""
-    local = part.local
-    described = [[d.kind, d.name, d.first_line, d.last_line] for d in part.declarations]
-    rows = [(n.line, n.column, n.kind, n.spelling, local[n.declaration]) for n in part.nodes]
-    body = json.dumps([described, rows])
+    nodes = part.nodes if isinstance(part.nodes, list) else list(part.nodes)
+    # json.dumps([declarations, rows]) of each declaration's [kind, name,
+    # first_line, last_line] and each node's (line, column, kind, spelling,
+    # local declaration), written by the helper.
+    body = _native.part_text(part.declarations, nodes, part.local)
     for name in (part.file, part.spelling):
         body = body.replace(json.dumps(name)[1:-1], "")
     return text_digest(body.encode())

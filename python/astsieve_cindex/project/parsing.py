@@ -9,6 +9,9 @@ from typing import Iterator, List, Optional, Sequence, Tuple
 
 from clang.cindex import Diagnostic, TranslationUnit
 
+from .. import _native
+from .. import queries as _queries  # noqa: F401  binds the helper to clang.cindex
+from ..handles import translation_unit_handle
 from ..names import file_name_bytes, name_text
 from .options import SKIP_BODIES, SKIP_PREAMBLE_BODIES
 
@@ -145,22 +148,11 @@ def parse_file(
     raise failure
 
 
-def included_names(cindex: ModuleType, unit: TranslationUnit) -> List[str]:
+def included_names(unit: TranslationUnit) -> List[str]:
     """The name of every file the unit included, in libclang's order, as
-    unit.get_includes() gives them; without the location of each inclusion,
-    which that makes and a scan does not use (a tenth of a small unit's
-    parse)."""
-    callback = getattr(cindex, "callbacks", {}).get("translation_unit_includes")
-    if callback is None:  # bindings of another shape
-        return [name_text(lambda: inclusion.include.name) for inclusion in unit.get_includes()]
-    names: List[str] = []
-
-    def visit(file: object, _stack: object, depth: int, _data: object) -> None:
-        if depth > 0:
-            names.append(name_text(lambda: cindex.File(file).name))
-
-    cindex.conf.lib.clang_getInclusions(unit, callback(visit), None)
-    return names
+    unit.get_includes() gives them; listed by the helper, without the
+    location of each inclusion, which that makes and a scan does not use."""
+    return _native.included_names(translation_unit_handle(unit), unit)
 
 
 def unit_errors(unit: TranslationUnit) -> List[str]:

@@ -150,7 +150,7 @@ def _parse_unit(
         if isinstance(error, UnicodeDecodeError):
             why = f"a file it reads has a name that is not UTF-8: {undecodable_name(error)}"
         return UnitFailure(unit, f"cannot group {unit.file}: {why}", diagnostics)
-    names = included_names(cindex, parsed)
+    names = included_names(parsed)
     main = name_text(lambda: parsed.spelling)
     files = tuple(os.path.join(unit.directory, name) for name in (main, *names))
     grouped_at = time.perf_counter()

@@ -7,7 +7,7 @@ import os
 import pytest
 
 from astsieve_cindex.project.options import SKIP_PREAMBLE_BODIES
-from astsieve_cindex.project.parsing import SKIPPING, parse_file
+from astsieve_cindex.project.parsing import SKIPPING, included_names, parse_file
 from astsieve_cindex.records import unit_records, unit_table
 from astsieve_cindex.table import records_of, table_of
 from python_records import unit_records as python_unit_records
@@ -112,6 +112,7 @@ def test_native_records_are_the_python_records(cindex, tmp_path, builtin_include
     used = table_of(expected)
     assert table.nodes == used.nodes
     assert table.declarations[: len(used.declarations)] == used.declarations
+    assert included_names(unit) == [found.include.name for found in unit.get_includes()]
 
 
 def test_relative_names_are_joined_with_the_directory(cindex, tmp_path, monkeypatch):
@@ -144,6 +145,7 @@ def test_a_file_name_that_is_not_utf8_is_decoded_with_surrogateescape(cindex, tm
     ]
     (declaration,) = [d for d in table.declarations if d.name == "bad_value"]
     assert os.fsencode(table.files[declaration.file]) == header
+    assert [os.fsencode(name) for name in included_names(unit)] == [header]
 
 
 @pytest.mark.parametrize("name", CASES)

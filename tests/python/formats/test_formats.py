@@ -10,7 +10,9 @@ from pathlib import Path
 import pyarrow.parquet
 import pytest
 
-from astsieve_cindex.table import FORMAT
+from astsieve_cindex.digests import text_digest
+from astsieve_cindex.formats.part import FilePart, part_digest
+from astsieve_cindex.table import FORMAT, TableDeclaration, TableNode
 from command_output import own_stderr
 from readme import readme_python
 from project_files import (
@@ -77,6 +79,23 @@ def test_a_header_is_written_once_per_variant_of_its_nodes(project, main_flags, 
     for record in headers:
         names = {d["name"] for d in record["declarations"]}
         assert ("geo::wide" in names) == (Path(record["unit"]).stem == "main" and bool(main_flags))
+
+
+def test_a_parts_digest_is_that_of_its_rows_as_json_writes_them():
+    # The helper writes the text json.dumps would: every escape it makes, and
+    # the part's own file names taken out.
+    awkward = ['q"b\\s', "\n\r\t\b\f\x00\x1f~\x7f", "\xe9\u20ac\U0001f600", "bad\udcff", ""]
+    file = "/p/in\xe9.h"
+    declarations = [TableDeclaration(kind, f"({file}:1)", 0, 1, 2**40) for kind in awkward]
+    nodes = [TableNode(0, i, -i, k, s, i % 6 - 1) for i, (k, s) in enumerate(zip(awkward, awkward[::-1]))]
+    local = [0, 1, None, 3, 4, None]
+    part = FilePart("u.c", file, "in\xe9.h", False, declarations, tuple(nodes), local)
+    described = [[d.kind, d.name, d.first_line, d.last_line] for d in declarations]
+    rows = [(n.line, n.column, n.kind, n.spelling, local[n.declaration]) for n in nodes]
+    body = json.dumps([described, rows])
+    for name in (file, "in\xe9.h"):
+        body = body.replace(json.dumps(name)[1:-1], "")
+    assert part_digest(part) == text_digest(body.encode())
 
 
 def test_parquet_holds_the_nodes_of_the_json_lines(project):
