@@ -83,9 +83,13 @@ venv_pip() {
 # preloaded, and the C++ library with it (ASan finds the library's
 # __cxa_throw only if it is loaded by then). Leak detection is off: the
 # interpreter keeps much of its memory until exit (scripts/valgrind_leaks.sh
-# checks the module for leaks). Every failure halts.
+# checks the module for leaks). ASan keeps off the threads' alternate signal
+# stacks: libclang builds a precompiled preamble on a thread of its own, and as
+# that thread ends ASan's runtime cannot unmap the signal stack it gave it and
+# aborts on a check of its own (no fault of the code under test). Every
+# failure halts.
 sanitizer_env() {
-  local runtime=$1 options=detect_leaks=0 option
+  local runtime=$1 options=detect_leaks=0:use_sigaltstack=0 option
   shift
   for option; do options+=":$option"; done
   LD_PRELOAD="$runtime $(g++ -print-file-name=libstdc++.so)"
