@@ -23,11 +23,11 @@ from typing import Any, Dict, Optional, Sequence
 
 from ..loading import LibclangMismatchError, libclang_file
 from .builtin_headers import SEARCH_PATTERNS, BuiltinHeaders, builtin_headers, libclang_version
+from .parsing import include_environment
 
 __all__ = ["known_builtin_headers"]
 
 _NAME = "builtin-headers-{}.json"
-_ENVIRONMENT = ("CPATH", "C_INCLUDE_PATH", "CPLUS_INCLUDE_PATH", "OBJC_INCLUDE_PATH")
 
 
 def _key(cindex: ModuleType, compiler_arguments: Sequence[str]) -> Optional[Dict[str, Any]]:
@@ -42,7 +42,7 @@ def _key(cindex: ModuleType, compiler_arguments: Sequence[str]) -> Optional[Dict
     return {
         "library": [library, status.st_size, status.st_mtime_ns, libclang_version(cindex)],
         "arguments": list(compiler_arguments),
-        "environment": {name: os.environ.get(name) for name in _ENVIRONMENT},
+        "environment": include_environment(),
         "folders": [folder for folder in folders if os.path.isdir(folder)],
     }
 

@@ -3,9 +3,10 @@
 from __future__ import annotations
 
 import contextlib
+import os
 import re
 from types import ModuleType
-from typing import Iterator, List, Optional, Sequence, Tuple
+from typing import Dict, Iterator, List, Optional, Sequence, Tuple
 
 from clang.cindex import Diagnostic, TranslationUnit
 
@@ -22,6 +23,7 @@ __all__ = [
     "diagnostic_text",
     "failure_text",
     "ignored_argument",
+    "include_environment",
     "included_names",
     "indexed_text",
     "parse_file",
@@ -34,6 +36,17 @@ __all__ = [
 # ToPreamble, PrecompiledPreamble, CreatePreambleOnFirstParse: without the
 # last libclang makes the preamble at the first reparse only).
 SKIPPING = {"": 0, SKIP_BODIES: 0x40, SKIP_PREAMBLE_BODIES: 0x40 | 0x800 | 0x04 | 0x100}
+
+# What clang reads from the environment that adds include folders.
+_INCLUDE_VARIABLES = ("CPATH", "C_INCLUDE_PATH", "CPLUS_INCLUDE_PATH", "OBJC_INCLUDE_PATH")
+
+
+def include_environment() -> Dict[str, Optional[str]]:
+    """The environment variables that add include folders to every parse,
+    as they are now (None where unset): part of what a kept answer depends
+    on."""
+    return {name: os.environ.get(name) for name in _INCLUDE_VARIABLES}
+
 
 # Diagnostics quoted in a parse failure; the rest are counted.
 _QUOTED_DIAGNOSTICS = 3

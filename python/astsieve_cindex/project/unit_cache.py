@@ -13,7 +13,6 @@ from __future__ import annotations
 
 import functools
 import importlib.metadata
-import os
 from typing import Any, Dict, List, Optional, Sequence, Tuple
 
 from ..formats.sections import Section
@@ -24,12 +23,11 @@ from .cache import ScanCache
 from .database import Unit
 from .diagnostics import DiagnosticLine
 from .options import ScanOptions
+from .parsing import include_environment
 from .results import SectionsResult, TableResult, UnitResult
 
 __all__ = ["cache_of", "entry_result", "result_value", "unit_identity"]
 
-# What clang reads from the environment that adds include folders.
-_ENVIRONMENT = ("CPATH", "C_INCLUDE_PATH", "CPLUS_INCLUDE_PATH", "OBJC_INCLUDE_PATH")
 _TABLE = "table"  # the encoding named in the identity of a unit's table
 
 
@@ -60,7 +58,7 @@ def unit_identity(unit: Unit, options: ScanOptions) -> Dict[str, Any]:
         "pattern": options.pattern,
         "encoding": kind,
         "skip": options.skip,
-        "environment": {name: os.environ.get(name) for name in _ENVIRONMENT},
+        "environment": include_environment(),
         "libclang": library,
         "package": package,
         "pyarrow": arrow,
