@@ -35,10 +35,18 @@ class SectionFilter:
 
     def __init__(self) -> None:
         self._seen: Set[Tuple[str, str, str]] = set()
+        # The keys of the headers kept, made into a frozenset once each time
+        # they grow: a scan hands it on with every unit, and header variants
+        # stop growing long before units run out.
+        self._headers: Set[Tuple[str, str, str]] = set()
+        self._frozen: FrozenSet[Tuple[str, str, str]] = frozenset()
 
     def keys(self) -> FrozenSet[Tuple[str, str, str]]:
-        """The keys (real path, content digest, digest) of the sections seen."""
-        return frozenset(self._seen)
+        """The keys (real path, content digest, digest) of the headers kept,
+        whose sections a later unit need not encode."""
+        if len(self._frozen) != len(self._headers):
+            self._frozen = frozenset(self._headers)
+        return self._frozen
 
     def new_sections(self, sections: Sequence[Section]) -> List[Section]:
         kept = []
@@ -46,5 +54,7 @@ class SectionFilter:
             key = (section.path, section.content_hash, section.digest)
             if section.main or key not in self._seen:
                 self._seen.add(key)
+                if not section.main:
+                    self._headers.add(key)
                 kept.append(section)
         return kept

@@ -153,8 +153,10 @@ def parse_file(
     except cindex.TranslationUnitLoadError:
         hint = ", check the compiler arguments" if arguments else ""
         raise ParseError(f"cannot parse {path}: libclang made no translation unit{hint}") from None
+    if keep_errors:
+        return unit
     errors = unit_errors(unit)
-    if not errors or keep_errors:
+    if not errors:
         return unit
     failure = ParseError(failure_text(path, errors, headers_missing))
     failure.unit = unit

@@ -84,6 +84,35 @@ def _table_of(value: Dict[str, Any]) -> UnitTable:
     )
 
 
+def _is_int(value: Any) -> bool:
+    return isinstance(value, int) and not isinstance(value, bool)
+
+
+def _table_is_sound(table: UnitTable) -> bool:
+    """Whether a table read from an entry has the types and indexes a
+    table's readers take for granted."""
+    files, declarations = len(table.files), len(table.declarations)
+    return (
+        all(isinstance(file, str) for file in table.files)
+        and all(
+            isinstance(d.kind, str) and isinstance(d.name, str) and _is_int(d.file)
+            and 0 <= d.file < files and _is_int(d.first_line) and _is_int(d.last_line)
+            for d in table.declarations
+        )
+        and all(
+            _is_int(n.file) and 0 <= n.file < files and _is_int(n.line) and _is_int(n.column)
+            and isinstance(n.kind, str) and isinstance(n.spelling, str)
+            and _is_int(n.declaration) and -1 <= n.declaration < declarations
+            for n in table.nodes
+        )
+        and all(
+            _is_int(r.file) and 0 <= r.file < files and _is_int(r.first_line)
+            and _is_int(r.last_line)
+            for r in table.skipped
+        )
+    )
+
+
 def result_value(result: UnitResult) -> Tuple[Dict[str, Any], List[bytes]]:
     """The value and the blobs of a unit's good result: its sections (their
     data as blobs) or its table, the files it read and its diagnostics."""
@@ -118,9 +147,16 @@ def entry_result(
     except (KeyError, TypeError, ValueError):
         return None
     texts = [*files, *(text for section in sections for text in section[:4])]
+    texts += [text for line in diagnostics for text in line]
     if not all(isinstance(text, str) for text in texts):
         return None
+    if not all(isinstance(section.main, bool) for section in sections):
+        return None
+    if encoding == "jsonl" and not all(section.data.isascii() for section in sections):
+        return None
     if encoding is None:
+        if not _table_is_sound(table):
+            return None
         return TableResult(unit, table, files, diagnostics, cached=True)
     if not sections:
         return None

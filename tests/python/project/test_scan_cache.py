@@ -1,6 +1,7 @@
 """`scan --cache`: a warm cache parses only the units whose files changed,
 and a damaged entry is rebuilt, never believed."""
 
+import hashlib
 import json
 import re
 
@@ -49,7 +50,17 @@ def damage_entry(cache, unit, damage):
         if json.loads(path.read_bytes().partition(b"\n")[0])["identity"]["file"] == str(unit)
     ]
     data = path.read_bytes()
-    if damage == "truncated":
+    if damage == "forged":  # well-formed, checksum and all, but not what a scan writes
+        header_text, _, rest = data.partition(b"\n")
+        header = json.loads(header_text)
+        value_text = rest[: header["parts"][0]]
+        value = json.loads(value_text)
+        value["diagnostics"] = [["error", 5]]
+        forged = json.dumps(value).encode()
+        header["parts"][0] = len(forged)
+        body = json.dumps(header).encode() + b"\n" + forged + rest[len(value_text) : -65]
+        path.write_bytes(body + hashlib.sha256(body).hexdigest().encode() + b"\n")
+    elif damage == "truncated":
         path.write_bytes(data[:-10])
     else:  # one bit of the sections' data flipped
         at = data.index(b'"lines"')
@@ -63,7 +74,7 @@ def give_answer_arguments(cache, words):
     path.write_text(json.dumps({**answer, "arguments": answer["arguments"] + words}))
 
 
-@pytest.mark.parametrize("damage", [None, "truncated", "flipped", "answer"])
+@pytest.mark.parametrize("damage", [None, "truncated", "flipped", "forged", "answer"])
 def test_a_warm_cache_parses_only_the_units_whose_files_changed(project, tmp_path, damage):
     cache, area = tmp_path / "cache", project / "src" / "area.cpp"
     cold, hits = cached_scan(project, cache)
