@@ -35,6 +35,6 @@ def encode_sections(
         path = os.path.realpath(part.file)
         content = digests.of(path) or ""
         digest = part_digest(part)
-        if part.main or (path, content, digest) not in known:
+        if part.main or (path, content, digest) not in known:  # Section.key, unencoded
             sections.append(Section(part.file, path, content, digest, part.main, encode_part(part)))
     return tuple(sections)

@@ -27,6 +27,12 @@ class Section(NamedTuple):
     main: bool  # the unit's main file
     data: bytes
 
+    @property
+    def key(self) -> Tuple[str, str, str]:
+        """What makes two headers' sections one variant: the same real
+        path, contents and digest."""
+        return self.path, self.content_hash, self.digest
+
 
 class SectionFilter:
     """The sections of each unit's result that a scan writes, given the
@@ -51,7 +57,7 @@ class SectionFilter:
     def new_sections(self, sections: Sequence[Section]) -> List[Section]:
         kept = []
         for section in sections:
-            key = (section.path, section.content_hash, section.digest)
+            key = section.key
             if section.main or key not in self._seen:
                 self._seen.add(key)
                 if not section.main:

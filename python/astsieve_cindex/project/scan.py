@@ -16,7 +16,8 @@ from typing import Any, Callable, Dict, Generator, Iterable, Optional, Sequence,
 from clang.cindex import LibclangError
 
 from ..digests import FileDigests
-from ..formats import Output, SectionFilter, encode_sections, encodings
+from ..formats import Output, SectionFilter, encode_sections
+from ..formats.registry import encoder
 from ..loading import load_cindex
 from ..names import name_text, undecodable_name
 from ..records import unit_table
@@ -76,10 +77,8 @@ def _strictly(
 
 
 def _cached_result(unit: Unit, options: ScanOptions) -> Union[UnitResult, UnitFailure]:
-    if options.encoding is not None and options.encoding not in encodings():
-        raise ValueError(
-            f"unknown encoding {options.encoding!r}: choose one of {', '.join(encodings())}"
-        )
+    if options.encoding is not None:
+        encoder(options.encoding)  # ValueError for an encoding no format has
     digests = FileDigests()  # each file the unit reads is read once for its digest
     found = _entry(unit, options, digests)
     if found is None:
@@ -92,11 +91,7 @@ def _cached_result(unit: Unit, options: ScanOptions) -> Union[UnitResult, UnitFa
     if not isinstance(result, UnitFailure) and not _missed_a_file(result.diagnostics):
         store.store(identity, result.files, *result_value(result), digests)
     if isinstance(result, SectionsResult) and options.known:
-        sent = [
-            section
-            for section in result.sections
-            if section.main or (section.path, section.content_hash, section.digest) not in options.known
-        ]
+        sent = [s for s in result.sections if s.main or s.key not in options.known]
         result = result._replace(sections=tuple(sent))
     return result
 
