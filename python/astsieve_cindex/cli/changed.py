@@ -151,7 +151,7 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
     if not any(map(is_c_file, changed)):
         return _nothing(arguments, "no C or C++ file changed")
     options = scan_options(arguments)
-    project = project_units(COMMAND, arguments, [], compiler_arguments)
+    project = project_units(COMMAND, arguments, [], compiler_arguments, options.cache)
     progress = Progress(COMMAND, project.headers_missing, arguments.verbose, project.asked)
     with progress:
         found = find_changes(change, project.units, options, progress, arguments.all_units)

@@ -128,14 +128,15 @@ def project_units(
     arguments: argparse.Namespace,
     files: Sequence[str],
     compiler_arguments: Sequence[str],
+    cache: Optional[str] = None,
 ) -> Project:
     """The units a command line names: the database's (all, or those of
     `files`) with the compiler arguments added, or `files` alone; with
-    clang's builtin headers when the loaded libclang lacks its own."""
+    clang's builtin headers when the loaded libclang lacks its own (the
+    finder's answer kept in the `cache` folder, scan_options' own)."""
     compiler = ""
     if arguments.build is None:
         compiler, compiler_arguments = command_line_compiler(compiler_arguments)
-    cache = _cache_folder(arguments)
     headers = cindex_and_headers(compiler_arguments, arguments.resource_dir, cache)[1]
     if headers.note:
         report(command, "note", headers.note)

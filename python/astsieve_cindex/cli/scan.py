@@ -58,7 +58,9 @@ def run(arguments: argparse.Namespace, compiler_arguments: Sequence[str]) -> int
     check_pattern(arguments.pattern)
     output_format = format_named(arguments.format)
     options = scan_options(arguments, pattern=arguments.pattern, encoding=output_format.encoding)
-    project = project_units(COMMAND, arguments, arguments.files, compiler_arguments)
+    project = project_units(
+        COMMAND, arguments, arguments.files, compiler_arguments, options.cache
+    )
     try:
         output = output_format.open_output(arguments.output, write_output)
     except FormatError as error:
